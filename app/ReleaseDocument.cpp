@@ -1,0 +1,72 @@
+#include "app/ReleaseDocument.h"
+
+#include <yaml-cpp/yaml.h>
+
+#include <boost/format.hpp>
+#include <sstream>
+
+#include "net/UrlEscape.h"
+#include "platform/DebugLog.h"
+#include "platform/ErrorBox.h"
+#include "platform/Product.h"
+
+namespace brimo {
+
+namespace {
+constexpr char kDocumentUrl[] = "%1%/%2%.yml";
+constexpr char kInstallerUrl[] = "%1%/%2%";
+constexpr char kPathKey[] = "path";
+constexpr wchar_t kNoCodeMessage[] =
+    L"Unable to find the latest version. Check your internet connection or contact ";
+
+// Reads `path` from the first YAML document of the body; throws the library's exceptions.
+ReleaseInfo ReadReleaseInfo(std::istream& body) {
+  const YAML::Node document = YAML::Load(body);
+  const YAML::Node path = document[kPathKey];
+  return ReleaseInfo{path.as<std::string>()};
+}
+
+std::optional<std::string> BuildInstallerUrl(const std::string& releaseHost, const ReleaseInfo& info) {
+  const SegmentEscape escaped = EscapePathSegment(info.path);
+  if (escaped.result != 0)
+    LogError((boost::wformat(L"UrlEscapeA call failed with result 0x%X") % escaped.result).str());
+  // A path whose escaped form does not fit the buffer would give a cut-off URL that still points at
+  // the release host: fail instead of downloading some other file.
+  if (escaped.length >= kEscapeBufferSize) {
+    ReportError((boost::wformat(L"installer path too long: escaped form needs %1% characters, at most %2% fit") %
+                 escaped.length % (kEscapeBufferSize - 1))
+                    .str(),
+                std::wstring(kNoCodeMessage) + kSupportUrl);
+    return std::nullopt;
+  }
+  return (boost::format(kInstallerUrl) % releaseHost % escaped.text).str();
+}
+}  // namespace
+
+std::optional<std::string> FetchInstallerUrl(WebRequest& request, const std::string& releaseHost,
+                                             const std::string& channel) {
+  LogInfo(L"sending http request for version info");
+  std::stringstream body(std::ios_base::in | std::ios_base::out);
+  const int status = request.Perform((boost::format(kDocumentUrl) % releaseHost % channel).str(), body);
+  if (status != 200) {
+    ReportError((boost::wformat(L"YAML web request error - http result code %1%") % status).str(),
+                (boost::wformat(L"Unable to find the latest version (code: %1%). Check your internet connection "
+                                L"or contact ") %
+                 status)
+                        .str() +
+                    kSupportUrl);
+    return std::nullopt;
+  }
+
+  ReleaseInfo info;
+  try {
+    info = ReadReleaseInfo(body);
+  } catch (const YAML::Exception& e) {
+    ReportError(L"YAML parser exception: " + Utf8ToWide(e.msg, L"(invalid string)"),
+                std::wstring(kNoCodeMessage) + kSupportUrl);
+    return std::nullopt;
+  }
+  return BuildInstallerUrl(releaseHost, info);
+}
+
+}  // namespace brimo

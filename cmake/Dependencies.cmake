@@ -1,0 +1,44 @@
+# libcurl, yaml-cpp, Boost and GoogleTest, as imported targets with one name on both platforms:
+# brimo::curl, brimo::yaml, brimo::boost, GTest::gtest_main.
+if(WIN32)
+  # The Windows libraries are built once from Debian's source packages into a cache outside the
+  # checkout; the script prints the cache folder (and builds it first if needed).
+  if(NOT BRIMO_DEPS_PREFIX)
+    execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-deps
+                    OUTPUT_VARIABLE _deps OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    set(BRIMO_DEPS_PREFIX "${_deps}" CACHE PATH "Static Windows libraries built by scripts/build-deps")
+  endif()
+  set(_mingw_root /usr/x86_64-w64-mingw32)
+
+  add_library(brimo::boost INTERFACE IMPORTED)
+  target_include_directories(brimo::boost SYSTEM INTERFACE ${BRIMO_DEPS_PREFIX}/boost-include)
+  target_compile_definitions(brimo::boost INTERFACE BOOST_FILESYSTEM_STATIC_LINK=1 BOOST_ALL_NO_LIB)
+  target_link_libraries(brimo::boost INTERFACE ${BRIMO_DEPS_PREFIX}/lib/libboost_filesystem.a bcrypt)
+
+  add_library(brimo::curl INTERFACE IMPORTED)
+  target_include_directories(brimo::curl SYSTEM INTERFACE ${BRIMO_DEPS_PREFIX}/include)
+  target_compile_definitions(brimo::curl INTERFACE CURL_STATICLIB)
+  target_link_libraries(brimo::curl INTERFACE ${BRIMO_DEPS_PREFIX}/lib/libcurl.a ${_mingw_root}/lib/libz.a
+                                              ws2_32 crypt32 bcrypt normaliz advapi32)
+
+  add_library(brimo::yaml INTERFACE IMPORTED)
+  target_include_directories(brimo::yaml SYSTEM INTERFACE ${BRIMO_DEPS_PREFIX}/include)
+  target_compile_definitions(brimo::yaml INTERFACE YAML_CPP_STATIC_DEFINE)
+  target_link_libraries(brimo::yaml INTERFACE ${BRIMO_DEPS_PREFIX}/lib/libyaml-cpp.a)
+else()
+  find_package(CURL REQUIRED)
+  find_package(yaml-cpp REQUIRED)
+  find_package(Boost 1.74 REQUIRED COMPONENTS filesystem)
+  find_package(OpenSSL REQUIRED)
+  add_library(brimo::curl ALIAS CURL::libcurl)
+  add_library(brimo::yaml INTERFACE IMPORTED)
+  target_link_libraries(brimo::yaml INTERFACE yaml-cpp)
+  add_library(brimo::boost INTERFACE IMPORTED)
+  target_link_libraries(brimo::boost INTERFACE Boost::filesystem)
+endif()
+
+# GoogleTest from Debian's source copy, built with the project's own compiler for either platform.
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)

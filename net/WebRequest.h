@@ -1,0 +1,55 @@
+// One HTTP transfer object over a libcurl easy handle: fixed options, a body sink bound to an output
+// stream per request, and an optional progress hook that can abort a running transfer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+
+namespace brimo {
+
+// Takes body bytes; returns how many it consumed (anything short of size fails the transfer).
+using WriteHandler = std::function<std::size_t(const char* data, std::size_t size)>;
+// Takes the expected total and the bytes so far; a non-zero result aborts the transfer.
+using ProgressHandler = std::function<int(std::int64_t total, std::int64_t now)>;
+
+inline constexpr char kUserAgent[] = "Quarn Brimo Installer 1.0";
+
+class WebRequest {
+ public:
+  WebRequest();
+  ~WebRequest();
+  // The handle holds this object's address for its callbacks, so it never moves.
+  WebRequest(const WebRequest&) = delete;
+  WebRequest& operator=(const WebRequest&) = delete;
+
+  void SetProgressHandler(ProgressHandler handler);
+
+  // Fetches url (complete and escaped) into out and returns the status code of the last answer
+  // received, after redirects; 0 when no answer arrived.
+  int Perform(std::string url, std::ostream& out);
+
+  // Whether the last transfer ran to its end: false when the body was cut short, the sink failed,
+  // the progress hook aborted it or no answer arrived. A status code alone cannot tell.
+  bool LastTransferComplete() const;
+  // The library's text for how the last transfer ended ("No error" when it completed).
+  std::string LastTransferError() const;
+
+  // The underlying easy handle, for tests that must trust a test certificate.
+  void* NativeHandle() const { return handle_; }
+
+  // libcurl callbacks; user is the WebRequest.
+  static std::size_t OnWrite(char* data, std::size_t size, std::size_t count, void* user);
+  static int OnProgress(void* user, std::int64_t dlTotal, std::int64_t dlNow, std::int64_t ulTotal,
+                        std::int64_t ulNow);
+
+ private:
+  void* handle_;
+  WriteHandler writeHandler_;
+  ProgressHandler progressHandler_;
+  int lastResult_;
+};
+
+}  // namespace brimo

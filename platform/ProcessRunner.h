@@ -1,0 +1,17 @@
+// Starts the downloaded installer, waits for it and tells whether it succeeded.
+#pragma once
+
+#include <string>
+
+#include <boost/filesystem/path.hpp>
+
+namespace brimo {
+
+// The installer path between double quotes, one blank, then the arguments unchanged.
+std::wstring ComposeCommandLine(const boost::filesystem::path& installerPath, const std::wstring& arguments);
+
+// Runs the installer from its own folder with the program's own rights and waits for it without a
+// time-out. True only when it was started and exited with 0; any failure has been logged and shown.
+bool RunProcess(const boost::filesystem::path& installerPath, const std::wstring& arguments);
+
+}  // namespace brimo

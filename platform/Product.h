@@ -1,0 +1,14 @@
+// Names and texts that identify the product everywhere it shows itself.
+#pragma once
+
+#include "BuildConfig.h"
+
+namespace brimo {
+
+// Window title, message-box caption and the prefix of every log line.
+inline constexpr wchar_t kProductTitle[] = L"Quarn Brimo Installer";
+
+// The support address that ends every error message.
+inline constexpr const wchar_t* kSupportUrl = config::kSupportUrl;
+
+}  // namespace brimo

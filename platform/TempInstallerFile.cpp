@@ -1,0 +1,32 @@
+#include "platform/TempInstallerFile.h"
+
+#include <boost/filesystem/operations.hpp>
+#include <boost/format.hpp>
+
+#include "platform/DebugLog.h"
+
+namespace brimo {
+
+namespace {
+constexpr char kNameModel[] = "%%%%-%%%%-%%%%-%%%%";
+constexpr char kExtension[] = ".exe";
+}  // namespace
+
+boost::filesystem::path MakeTempInstallerPath() {
+  const boost::filesystem::path directory = boost::filesystem::temp_directory_path();
+  const std::string model = std::string(kNameModel) + kExtension;
+  return directory / boost::filesystem::unique_path(std::wstring(model.begin(), model.end()));
+}
+
+void RemoveInstallerFile(const boost::filesystem::path& installerPath) {
+  try {
+    boost::filesystem::remove(installerPath);
+  } catch (const boost::filesystem::filesystem_error& e) {
+    const std::string code = std::string(e.code().category().name()) + ":" + std::to_string(e.code().value());
+    LogInfo((boost::wformat(L"post-install couldn't remove file (code: %1%)") %
+             std::wstring(code.begin(), code.end()))
+                .str());
+  }
+}
+
+}  // namespace brimo

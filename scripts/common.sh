@@ -1,0 +1,14 @@
+# Shared by the scripts: the source root, the loopback ports the tests and the demo use, and the
+# configure step of the Windows build that talks to the local release server.
+BRIMO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BRIMO_TEST_PORT=${BRIMO_TEST_PORT:-18620}
+
+configure_windows() {
+  cmake --preset windows -DBRIMO_RELEASE_HOST="127.0.0.1:$BRIMO_TEST_PORT" >"$BRIMO_ROOT/build/windows-configure.log"
+}
+
+# Ends what the Windows runs left behind: the persistent wineserver and our virtual display.
+stop_wine() {
+  WINEPREFIX="$BRIMO_ROOT/build/windows/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
+  pkill -f "Xvfb :${BRIMO_XVFB_DISPLAY:-97} " 2>/dev/null || true
+}

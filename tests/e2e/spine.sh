@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The program's spine under Wine: one copy at a time, the borderless centred rounded window, and the
+# ways a user ends the run.
+source "$(dirname "$0")/lib.sh"
+
+start_program first
+window=$(driver find --visible --timeout 20000)
+check "the window appears" [ -n "$window" ]
+style=$(field style "$window")
+check "WS_POPUP only (visible, clip siblings added by the system)" \
+  equals "$(printf '0x%08X' $((style & ~0x14000000)))" 0x80000000
+check "no extended style" equals "$(field exstyle "$window")" 0x00000000
+sw=$(field screen_w "$window")
+sh=$(field screen_h "$window")
+check "centred horizontally" equals "$(field x "$window")" $((sw / 2 - 180))
+check "centred vertically" equals "$(field y "$window")" $((sh / 2 - 125))
+check "360 wide" equals "$(field w "$window")" 360
+check "250 high" equals "$(field h "$window")" 250
+check "rounded region over the window" equals "$(field region "$window") $(field rgn_r "$window") $(field rgn_b "$window")" \
+  "COMPLEXREGION 359 249"
+corners=$(driver region-rows)
+check "top-left corner pixel cut off" equals "$(field corner_tl "$corners")" 0111/1111/1111/1111
+
+start_program second --not-silent
+check "a second copy exits 1" equals "$(wait_program second 20)" 1
+check "a second copy logs nothing" equals "$(log_of second)" ""
+
+driver keydown 27 >/dev/null
+driver key 65 >/dev/null
+driver command 0 >/dev/null
+driver command 4 >/dev/null
+driver timer 1 >/dev/null
+sleep 1
+check "other keys, Escape not yet released and WM_COMMAND 0/4 change nothing" [ ! -s "$WORK/first.rc" ]
+check "no line beyond start-up" equals "$(log_of first | grep -c exiting)" 0
+
+driver key 27 >/dev/null
+check "Escape released ends the run with 2" equals "$(wait_program first)" 2
+check "Escape logs, then finished, as separate strings" \
+  equals "$(log_of first | grep -E 'exiting|finished')" "$(info 'exiting - user pressed escape'; echo; info finished)"
+
+start_program closing
+driver find --visible --timeout 20000 >/dev/null
+driver close >/dev/null
+check "closing the window ends the run with 2" equals "$(wait_program closing)" 2
+check "closing logs, then finished" \
+  equals "$(log_of closing | grep -E 'exiting|finished')" "$(info 'exiting - user closed window'; echo; info finished)"
+check "start-up logs its line first" equals "$(log_of closing | head -1)" "$(info 'starting download thread')"
+
+finish_e2e
