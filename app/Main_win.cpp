@@ -1,17 +1,19 @@
 // The program's entry point: start-up checks, the splash window and its handlers, the install
 // worker, the message loop and the ordered shut-down.
-#include <windows.h>
 #include <gdiplus.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <windows.h>
 #include <wininet.h>
 // winbase.h maps ReportEvent to the event-log call; here it names the outcome-report hook.
 #undef ReportEvent
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/InstallWorker.h"
 #include "app/ProgressState.h"
 #include "app/Startup.h"
 #include "platform/DebugLog.h"
@@ -56,7 +58,8 @@ bool IsStagingRun(const std::vector<std::wstring>& arguments) {
   return HasArgument(arguments, kStagingOption) || fileName.find(kStagingModuleMarker) != std::wstring::npos;
 }
 
-void AddRunHandlers(Window& window, ProgressState& state, AnimatedImage& downloadBar, AnimatedImage& installBar) {
+void AddRunHandlers(Window& window, ProgressState& state, AnimatedImage& downloadBar,
+                    AnimatedImage& installBar) {
   window.AddHandler(WM_KEYUP, [](Window&, WinMessage message) {
     if (message.wParam != VK_ESCAPE) return false;
     LogInfo(L"exiting - user pressed escape");
@@ -103,7 +106,8 @@ UINT RunSplash(HINSTANCE instance) {
   SetTimer(window.handle(), kAnimationTimerId, kAnimationTimerMs, nullptr);
 
   LogInfo(L"starting download thread");
-  std::thread worker([] {});
+  std::thread worker(InstallWorker, std::cref(releaseHost), std::cref(channel), std::cref(window),
+                     std::ref(state));
 
   MSG message{};
   UINT quitCode = 0;
@@ -163,4 +167,6 @@ UINT Run(HINSTANCE instance) {
 }  // namespace
 }  // namespace brimo
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) { return static_cast<int>(brimo::Run(instance)); }
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  return static_cast<int>(brimo::Run(instance));
+}

@@ -33,10 +33,11 @@ std::optional<std::string> BuildInstallerUrl(const std::string& releaseHost, con
   // A path whose escaped form does not fit the buffer would give a cut-off URL that still points at
   // the release host: fail instead of downloading some other file.
   if (escaped.length >= kEscapeBufferSize) {
-    ReportError((boost::wformat(L"installer path too long: escaped form needs %1% characters, at most %2% fit") %
-                 escaped.length % (kEscapeBufferSize - 1))
-                    .str(),
-                std::wstring(kNoCodeMessage) + kSupportUrl);
+    ReportError(
+        (boost::wformat(L"installer path too long: escaped form needs %1% characters, at most %2% fit") %
+         escaped.length % (kEscapeBufferSize - 1))
+            .str(),
+        std::wstring(kNoCodeMessage) + kSupportUrl);
     return std::nullopt;
   }
   return (boost::format(kInstallerUrl) % releaseHost % escaped.text).str();
@@ -49,12 +50,13 @@ std::optional<std::string> FetchInstallerUrl(WebRequest& request, const std::str
   std::stringstream body(std::ios_base::in | std::ios_base::out);
   const int status = request.Perform((boost::format(kDocumentUrl) % releaseHost % channel).str(), body);
   if (status != 200) {
-    ReportError((boost::wformat(L"YAML web request error - http result code %1%") % status).str(),
-                (boost::wformat(L"Unable to find the latest version (code: %1%). Check your internet connection "
-                                L"or contact ") %
-                 status)
-                        .str() +
-                    kSupportUrl);
+    ReportError(
+        (boost::wformat(L"YAML web request error - http result code %1%") % status).str(),
+        (boost::wformat(L"Unable to find the latest version (code: %1%). Check your internet connection "
+                        L"or contact ") %
+         status)
+                .str() +
+            kSupportUrl);
     return std::nullopt;
   }
 

@@ -7,7 +7,8 @@
 
 namespace brimo {
 
-bool StartupWait(const std::function<ConnectivityAnswer()>& ask, const std::function<void(unsigned)>& sleepMs) {
+bool StartupWait(const std::function<ConnectivityAnswer()>& ask,
+                 const std::function<void(unsigned)>& sleepMs) {
   ConnectivityAnswer answer = ask();
   if (answer.connected) return true;
   if ((answer.flags & kOfflineFlag) == 0) {

@@ -32,7 +32,8 @@ inline constexpr unsigned kConnectivityPollMs = 500;
 // Asks once, gives up at once when the answer carries the offline flag, else polls every 500 ms up
 // to 120 times. True as soon as a connection is reported; false after the offline error has been
 // logged and shown.
-bool StartupWait(const std::function<ConnectivityAnswer()>& ask, const std::function<void(unsigned)>& sleepMs);
+bool StartupWait(const std::function<ConnectivityAnswer()>& ask,
+                 const std::function<void(unsigned)>& sleepMs);
 
 // True when some argument equals option exactly (same length, same characters, case-sensitive).
 bool HasArgument(const std::vector<std::wstring>& arguments, const std::wstring& option);

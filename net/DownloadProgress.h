@@ -16,8 +16,9 @@ std::int64_t SteadyNowNs();
 
 // The first rate sample is taken against lastSampleTime as the caller set it (the worker's start),
 // later ones against the previous sample.
-ProgressHandler MakeDownloadProgressHandler(const std::atomic<bool>& cancelRequested, std::atomic<double>& percent,
-                                            std::atomic<double>& rateKiBps, std::int64_t& lastSampleTime,
-                                            std::int64_t& lastSampleBytes, SteadyClock clock = SteadyNowNs);
+ProgressHandler MakeDownloadProgressHandler(const std::atomic<bool>& cancelRequested,
+                                            std::atomic<double>& percent, std::atomic<double>& rateKiBps,
+                                            std::int64_t& lastSampleTime, std::int64_t& lastSampleBytes,
+                                            SteadyClock clock = SteadyNowNs);
 
 }  // namespace brimo

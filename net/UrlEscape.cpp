@@ -1,6 +1,6 @@
-#include <cstring>
-
 #include "net/UrlEscape.h"
+
+#include <cstring>
 
 namespace brimo {
 

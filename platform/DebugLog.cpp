@@ -23,7 +23,6 @@ void WriteLine(const wchar_t* tag, const std::wstring& message) {
 }
 }  // namespace
 
-
 void WriteDebugString(const std::wstring& text) {
   {
     std::lock_guard<std::mutex> lock(observerMutex);

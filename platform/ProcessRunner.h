@@ -1,9 +1,8 @@
 // Starts the downloaded installer, waits for it and tells whether it succeeded.
 #pragma once
 
-#include <string>
-
 #include <boost/filesystem/path.hpp>
+#include <string>
 
 namespace brimo {
 

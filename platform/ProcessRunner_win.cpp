@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "platform/ErrorBox.h"
-#include "platform/Product.h"
 #include "platform/ProcessRunner.h"
+#include "platform/Product.h"
 #include "platform/UniqueAny_win.h"
 
 namespace brimo {
@@ -27,7 +27,8 @@ bool RunProcess(const boost::filesystem::path& installerPath, const std::wstring
         (boost::wformat(L"RunProcess: CreateProcess call failed - last error code is %1% with command: %2%") %
          error % commandLine)
             .str(),
-        (boost::wformat(L"Unable to launch installer (code: %1%), please contact ") % error).str() + kSupportUrl);
+        (boost::wformat(L"Unable to launch installer (code: %1%), please contact ") % error).str() +
+            kSupportUrl);
     return false;
   }
   UniqueHandle process(info.hProcess);
@@ -37,9 +38,10 @@ bool RunProcess(const boost::filesystem::path& installerPath, const std::wstring
   DWORD exitCode = 0;
   GetExitCodeProcess(process.get(), &exitCode);
   if (exitCode != 0) {
-    ReportError((boost::wformat(L"RunProcess: process finished with exit code %1%") % exitCode).str(),
-                (boost::wformat(L"Installation failed with error (code: %1%), please contact ") % exitCode).str() +
-                    kSupportUrl);
+    ReportError(
+        (boost::wformat(L"RunProcess: process finished with exit code %1%") % exitCode).str(),
+        (boost::wformat(L"Installation failed with error (code: %1%), please contact ") % exitCode).str() +
+            kSupportUrl);
   }
   process.reset();
   thread.reset();

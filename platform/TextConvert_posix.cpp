@@ -16,8 +16,8 @@ std::optional<std::wstring> DecodeUtf8(const std::string& text) {
   std::wstring wide(text.size(), L'\0');
   const char* next = nullptr;
   wchar_t* out = nullptr;
-  const auto result =
-      facet.in(state, text.data(), text.data() + text.size(), next, wide.data(), wide.data() + wide.size(), out);
+  const auto result = facet.in(state, text.data(), text.data() + text.size(), next, wide.data(),
+                               wide.data() + wide.size(), out);
   if (result != std::codecvt_base::ok || next != text.data() + text.size()) return std::nullopt;
   wide.resize(static_cast<size_t>(out - wide.data()));
   // The facet lets encoded surrogates through; they are not well-formed UTF-8.

@@ -54,8 +54,9 @@ TEST(AnimatedImage, ALogoIsNotAnimatedAndAMissingResourceIsNoImage) {
   TryLoadAnimation(missing);
   EXPECT_EQ(missing.frameCount, 0u);
 
-  EXPECT_EQ(capture.strings(), (std::vector<std::wstring>{test::ErrorLine(L"TryLoadAnimation: image not animated"),
-                                                          test::ErrorLine(L"TryLoadAnimation: no image!")}));
+  EXPECT_EQ(capture.strings(),
+            (std::vector<std::wstring>{test::ErrorLine(L"TryLoadAnimation: image not animated"),
+                                       test::ErrorLine(L"TryLoadAnimation: no image!")}));
 }
 
 TEST(AnimatedImage, DownloadBarFramesFillFromTheLeft) {

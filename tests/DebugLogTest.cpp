@@ -50,10 +50,10 @@ TEST(Utf8ToWide, DecodesWellFormedTextAndFallsBackWholeOtherwise) {
   EXPECT_EQ(Utf8ToWide("bad conversion", fallback), L"bad conversion");
   EXPECT_EQ(Utf8ToWide("caf\xC3\xA9 \xE2\x82\xAC", fallback), L"caf\u00E9 \u20AC");
   EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98\x80", fallback), L"\U0001F600");
-  EXPECT_EQ(Utf8ToWide("\x80", fallback), fallback);              // lone continuation byte
-  EXPECT_EQ(Utf8ToWide("ok \xE2\x82", fallback), fallback);       // cut off at the end
-  EXPECT_EQ(Utf8ToWide("\xC0\xAF", fallback), fallback);          // overlong
-  EXPECT_EQ(Utf8ToWide("\xED\xA0\x80", fallback), fallback);      // encoded surrogate
+  EXPECT_EQ(Utf8ToWide("\x80", fallback), fallback);          // lone continuation byte
+  EXPECT_EQ(Utf8ToWide("ok \xE2\x82", fallback), fallback);   // cut off at the end
+  EXPECT_EQ(Utf8ToWide("\xC0\xAF", fallback), fallback);      // overlong
+  EXPECT_EQ(Utf8ToWide("\xED\xA0\x80", fallback), fallback);  // encoded surrogate
 }
 
 }  // namespace

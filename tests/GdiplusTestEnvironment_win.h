@@ -1,9 +1,9 @@
 // GDI+ running for the tests of one executable, and a window class registered for them.
 #pragma once
 
-#include <windows.h>
 #include <gdiplus.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 
 namespace brimo::test {
 

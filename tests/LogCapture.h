@@ -44,7 +44,9 @@ class LogCapture {
   std::vector<std::wstring> boxes_;
 };
 
-inline std::wstring InfoLine(const std::wstring& message) { return L"Quarn Brimo Installer [INFO] " + message + L"\n"; }
+inline std::wstring InfoLine(const std::wstring& message) {
+  return L"Quarn Brimo Installer [INFO] " + message + L"\n";
+}
 inline std::wstring ErrorLine(const std::wstring& message) {
   return L"Quarn Brimo Installer [ERROR] " + message + L"\n";
 }

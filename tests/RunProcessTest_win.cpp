@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <boost/filesystem/operations.hpp>
 #include <cstdlib>
@@ -46,11 +46,13 @@ TEST(RunProcess, NonZeroExitCodeIsReportedUnsigned) {
   test::LogCapture capture;
   InstallerCopy installer("install=0;exit=4294967295");
   EXPECT_FALSE(RunProcess(installer.path(), L"/S"));
-  EXPECT_EQ(capture.strings(),
-            std::vector<std::wstring>{test::ErrorLine(L"RunProcess: process finished with exit code 4294967295")});
-  EXPECT_EQ(capture.boxes(), std::vector<std::wstring>{
-                                 std::wstring(L"Installation failed with error (code: 4294967295), please contact ") +
-                                 kSupportUrl});
+  EXPECT_EQ(
+      capture.strings(),
+      std::vector<std::wstring>{test::ErrorLine(L"RunProcess: process finished with exit code 4294967295")});
+  EXPECT_EQ(
+      capture.boxes(),
+      std::vector<std::wstring>{
+          std::wstring(L"Installation failed with error (code: 4294967295), please contact ") + kSupportUrl});
 }
 
 TEST(RunProcess, AMissingInstallerIsACreationFailureWithTheWholeCommandLine) {
@@ -77,8 +79,8 @@ TEST(RemoveInstallerFile, ALockedFileIsLoggedAsSystem32AndStays) {
   CloseHandle(lock);
   RemoveInstallerFile(path);
   EXPECT_FALSE(fs::exists(path));
-  EXPECT_EQ(capture.strings(),
-            std::vector<std::wstring>{test::InfoLine(L"post-install couldn't remove file (code: system:32)")});
+  EXPECT_EQ(capture.strings(), std::vector<std::wstring>{
+                                   test::InfoLine(L"post-install couldn't remove file (code: system:32)")});
 }
 
 }  // namespace

@@ -8,12 +8,13 @@ namespace {
 const BarFrames kHundredFrames{true, 100, 0};
 
 TimerStep Downloading(double percent, std::uint32_t currentFrame, double rate = 0.0) {
-  return DecideTimerStep(kAnimationTimerId, percent, InstallPhase::Downloading, BarFrames{true, 100, currentFrame},
-                         kHundredFrames, rate);
+  return DecideTimerStep(kAnimationTimerId, percent, InstallPhase::Downloading,
+                         BarFrames{true, 100, currentFrame}, kHundredFrames, rate);
 }
 
 TEST(SplashTimer, OnlyTheAnimationTimerIsHandled) {
-  const TimerStep step = DecideTimerStep(1, 50.0, InstallPhase::Downloading, kHundredFrames, kHundredFrames, 0);
+  const TimerStep step =
+      DecideTimerStep(1, 50.0, InstallPhase::Downloading, kHundredFrames, kHundredFrames, 0);
   EXPECT_FALSE(step.handled);
   EXPECT_FALSE(step.repaint);
   EXPECT_FALSE(step.rateText);
@@ -61,7 +62,8 @@ TEST(SplashTimer, BusyBarAdvancesEveryTickAndWraps) {
   EXPECT_FALSE(installing(5).rateText);
   EXPECT_FALSE(installing(5).downloadFrame);
   // A single-frame image always lands on frame 0.
-  EXPECT_EQ(DecideTimerStep(kAnimationTimerId, 0, InstallPhase::Installing, {}, BarFrames{true, 1, 0}, 0).installFrame,
+  EXPECT_EQ(DecideTimerStep(kAnimationTimerId, 0, InstallPhase::Installing, {}, BarFrames{true, 1, 0}, 0)
+                .installFrame,
             0u);
 }
 

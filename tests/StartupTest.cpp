@@ -8,11 +8,13 @@ namespace brimo {
 namespace {
 
 const std::wstring kOfflineBox =
-    std::wstring(L"Unable to find the latest version. Check your internet connection or go to ") + kSupportUrl;
+    std::wstring(L"Unable to find the latest version. Check your internet connection or go to ") +
+    kSupportUrl;
 
 // Answers "not connected" until the given call, then "connected"; counts calls and sleeps.
 struct FakeNetwork {
-  explicit FakeNetwork(int connectOnCall = -1, std::uint32_t flags = 0) : connectOnCall(connectOnCall), flags(flags) {}
+  explicit FakeNetwork(int connectOnCall = -1, std::uint32_t flags = 0)
+      : connectOnCall(connectOnCall), flags(flags) {}
 
   int connectOnCall;
   std::uint32_t flags;

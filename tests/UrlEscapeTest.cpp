@@ -9,7 +9,8 @@ TEST(UrlEscape, EscapesAPathAsOneSegment) {
   EXPECT_EQ(EscapeSegmentPortable("Quarn Brimo Setup 1.2.3.exe"), "Quarn%20Brimo%20Setup%201.2.3.exe");
   EXPECT_EQ(EscapeSegmentPortable("../x.exe"), "..%2Fx.exe");
   EXPECT_EQ(EscapeSegmentPortable("http://evil.test/a?b#c"), "http:%2F%2Fevil.test%2Fa%3Fb%23c");
-  EXPECT_EQ(EscapeSegmentPortable("a\\b\"c<d>e{f}g|h^i[j]k`l&m"), "a%5Cb%22c%3Cd%3Ee%7Bf%7Dg%7Ch%5Ei%5Bj%5Dk%60l%26m");
+  EXPECT_EQ(EscapeSegmentPortable("a\\b\"c<d>e{f}g|h^i[j]k`l&m"),
+            "a%5Cb%22c%3Cd%3Ee%7Bf%7Dg%7Ch%5Ei%5Bj%5Dk%60l%26m");
   EXPECT_EQ(EscapeSegmentPortable("100%;+=@:$,!~*'()-_."), "100%;+=@:$,!~*'()-_.");
   EXPECT_EQ(EscapeSegmentPortable(std::string("\x01\t\n\x7F", 4)), "%01%09%0A%7F");
   EXPECT_EQ(EscapeSegmentPortable("caf\xC3\xA9"), "caf%C3%A9");

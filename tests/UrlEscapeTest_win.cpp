@@ -1,7 +1,7 @@
 // The portable escaper against the shell's own UrlEscapeA, byte for byte.
-#include <windows.h>
-#include <shlwapi.h>
 #include <gtest/gtest.h>
+#include <shlwapi.h>
+#include <windows.h>
 
 #include "net/UrlEscape.h"
 
@@ -23,9 +23,15 @@ TEST(UrlEscapeWindows, PortableEscaperMatchesTheShellOnEveryByte) {
 }
 
 TEST(UrlEscapeWindows, PortableEscaperMatchesTheShellOnTrickyPaths) {
-  const char* const kPaths[] = {"Quarn Brimo Setup 1.0.exe", "../x.exe", "http://127.0.0.1:1/a.exe",
-                                "a/b?c#d%e&f+g;h=i@j:k", "\"quoted\" 'single'", "caf\xC3\xA9 \xE2\x82\xAC.exe",
-                                "tab\there\r\nnewline", "%41%", "~user/..//"};
+  const char* const kPaths[] = {"Quarn Brimo Setup 1.0.exe",
+                                "../x.exe",
+                                "http://127.0.0.1:1/a.exe",
+                                "a/b?c#d%e&f+g;h=i@j:k",
+                                "\"quoted\" 'single'",
+                                "caf\xC3\xA9 \xE2\x82\xAC.exe",
+                                "tab\there\r\nnewline",
+                                "%41%",
+                                "~user/..//"};
   for (const char* path : kPaths) EXPECT_EQ(EscapeSegmentPortable(path), ShellEscape(path)) << path;
 }
 

@@ -101,4 +101,3 @@ TEST_F(WindowTest, TearDownUnbindsBeforeDestroyingSoNoHandlerSeesTheDestruction)
 
 }  // namespace
 }  // namespace brimo
-

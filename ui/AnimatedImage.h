@@ -1,8 +1,8 @@
 // Images compiled into the program, decoded with GDI+, and the frame stepping of the two bars.
 #pragma once
 
-#include <windows.h>
 #include <gdiplus.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <memory>
@@ -13,9 +13,9 @@ namespace brimo {
 using ImagePtr = std::unique_ptr<Gdiplus::Image>;
 
 struct AnimatedImage {
-  ImagePtr image;                 // null when the resource could not be loaded
-  std::uint32_t frameCount = 0;   // frames in the first dimension; 0 until TryLoadAnimation
-  std::uint32_t currentFrame = 0; // the frame that is current and active
+  ImagePtr image;                  // null when the resource could not be loaded
+  std::uint32_t frameCount = 0;    // frames in the first dimension; 0 until TryLoadAnimation
+  std::uint32_t currentFrame = 0;  // the frame that is current and active
 };
 
 // Decodes a custom resource of this program; null when it is missing. An image whose bytes do not

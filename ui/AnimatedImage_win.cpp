@@ -1,17 +1,17 @@
-#include "ui/AnimatedImage.h"
-
 #include <shlwapi.h>
 
 #include <new>
 #include <vector>
 
 #include "platform/DebugLog.h"
+#include "ui/AnimatedImage.h"
 
 namespace brimo {
 
 namespace {
 // The time dimension of an animated image: {6AEDBD6D-3FB5-418A-83A6-7F45229DC872}.
-constexpr GUID kFrameDimensionTime = {0x6AEDBD6D, 0x3FB5, 0x418A, {0x83, 0xA6, 0x7F, 0x45, 0x22, 0x9D, 0xC8, 0x72}};
+constexpr GUID kFrameDimensionTime = {
+    0x6AEDBD6D, 0x3FB5, 0x418A, {0x83, 0xA6, 0x7F, 0x45, 0x22, 0x9D, 0xC8, 0x72}};
 }  // namespace
 
 ImagePtr LoadResourceImage(const wchar_t* type, unsigned id) {

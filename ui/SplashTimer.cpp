@@ -14,8 +14,8 @@ std::wstring FormatRate(double rateKiBps) {
   return (boost::wformat(kKiloFormat) % rateKiBps).str();
 }
 
-TimerStep DecideTimerStep(std::uint64_t timerId, double percent, InstallPhase phase, const BarFrames& downloadBar,
-                          const BarFrames& installBar, double rateKiBps) {
+TimerStep DecideTimerStep(std::uint64_t timerId, double percent, InstallPhase phase,
+                          const BarFrames& downloadBar, const BarFrames& installBar, double rateKiBps) {
   TimerStep step;
   if (timerId != kAnimationTimerId) return step;
   step.handled = true;

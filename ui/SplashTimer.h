@@ -20,8 +20,8 @@ struct BarFrames {
 };
 
 struct TimerStep {
-  bool handled = false;                      // false: the timer is not ours
-  bool repaint = false;                      // invalidate the window without erasing
+  bool handled = false;                        // false: the timer is not ours
+  bool repaint = false;                        // invalidate the window without erasing
   std::optional<std::uint32_t> downloadFrame;  // frame to make current on the download bar
   std::optional<std::uint32_t> installFrame;   // frame to make current on the busy bar
   std::optional<std::wstring> rateText;        // new text for the rate
@@ -29,8 +29,8 @@ struct TimerStep {
 
 // While downloading, the bar, the rate and the repaint change only when the whole percentage does;
 // while installing, the busy bar advances one frame every tick.
-TimerStep DecideTimerStep(std::uint64_t timerId, double percent, InstallPhase phase, const BarFrames& downloadBar,
-                          const BarFrames& installBar, double rateKiBps);
+TimerStep DecideTimerStep(std::uint64_t timerId, double percent, InstallPhase phase,
+                          const BarFrames& downloadBar, const BarFrames& installBar, double rateKiBps);
 
 // "1.50MB/s" above 1024 KiB/s, else "512.00KB/s".
 std::wstring FormatRate(double rateKiBps);

@@ -22,10 +22,12 @@ struct SplashLayout {
 SplashLayout ComputeSplashLayout(const Gdiplus::Image* logo, const Gdiplus::Image* downloadBar);
 
 // Steps the bars, formats the rate and asks for repaints (timer 4919 only).
-MessageHandler MakeSplashTimerHandler(ProgressState& state, AnimatedImage& downloadBar, AnimatedImage& installBar);
+MessageHandler MakeSplashTimerHandler(ProgressState& state, AnimatedImage& downloadBar,
+                                      AnimatedImage& installBar);
 
 // Draws background, border, logo, the bar of the current phase, the status word and the rate.
-PaintHandler MakeSplashPaintHandler(const Gdiplus::Image* logo, SplashLayout layout, const ProgressState& state,
-                                    AnimatedImage& downloadBar, AnimatedImage& installBar);
+PaintHandler MakeSplashPaintHandler(const Gdiplus::Image* logo, SplashLayout layout,
+                                    const ProgressState& state, AnimatedImage& downloadBar,
+                                    AnimatedImage& installBar);
 
 }  // namespace brimo

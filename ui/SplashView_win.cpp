@@ -1,8 +1,7 @@
-#include "ui/SplashView.h"
-
 #include <memory>
 
 #include "ui/SplashTimer.h"
+#include "ui/SplashView.h"
 
 namespace brimo {
 
@@ -50,11 +49,13 @@ SplashLayout ComputeSplashLayout(const Gdiplus::Image* logo, const Gdiplus::Imag
   const UINT barWidth = barImage ? barImage->GetWidth() : 0;
   SplashLayout layout;
   layout.logoOrigin = {kCentreX - static_cast<int>(logoWidth / 2), kLogoTop};
-  layout.barOrigin = {kCentreX - static_cast<int>(barWidth / 2), static_cast<int>(logoHeight) + kLogoTop + kLogoToBarGap};
+  layout.barOrigin = {kCentreX - static_cast<int>(barWidth / 2),
+                      static_cast<int>(logoHeight) + kLogoTop + kLogoToBarGap};
   return layout;
 }
 
-MessageHandler MakeSplashTimerHandler(ProgressState& state, AnimatedImage& downloadBar, AnimatedImage& installBar) {
+MessageHandler MakeSplashTimerHandler(ProgressState& state, AnimatedImage& downloadBar,
+                                      AnimatedImage& installBar) {
   return [&state, &downloadBar, &installBar](Window& window, WinMessage message) {
     const TimerStep step =
         DecideTimerStep(message.wParam, state.percent.load(), static_cast<InstallPhase>(state.phase.load()),
@@ -67,8 +68,9 @@ MessageHandler MakeSplashTimerHandler(ProgressState& state, AnimatedImage& downl
   };
 }
 
-PaintHandler MakeSplashPaintHandler(const Gdiplus::Image* logo, SplashLayout layout, const ProgressState& state,
-                                    AnimatedImage& downloadBar, AnimatedImage& installBar) {
+PaintHandler MakeSplashPaintHandler(const Gdiplus::Image* logo, SplashLayout layout,
+                                    const ProgressState& state, AnimatedImage& downloadBar,
+                                    AnimatedImage& installBar) {
   return [logo = const_cast<Gdiplus::Image*>(logo), layout, &state, &downloadBar, &installBar](
              Window& window, Gdiplus::Graphics& graphics) {
     Gdiplus::SolidBrush background{Gdiplus::Color(kBackground)};
@@ -82,7 +84,8 @@ PaintHandler MakeSplashPaintHandler(const Gdiplus::Image* logo, SplashLayout lay
     const Gdiplus::PointF origin(static_cast<Gdiplus::REAL>(layout.barOrigin.x),
                                  static_cast<Gdiplus::REAL>(layout.barOrigin.y + kTextBelowBar));
     if (static_cast<InstallPhase>(state.phase.load()) == InstallPhase::Downloading) {
-      if (downloadBar.image) graphics.DrawImage(downloadBar.image.get(), layout.barOrigin.x, layout.barOrigin.y);
+      if (downloadBar.image)
+        graphics.DrawImage(downloadBar.image.get(), layout.barOrigin.x, layout.barOrigin.y);
       Gdiplus::RectF bounds;
       graphics.MeasureString(state.rateText.c_str(), -1, font.get(), Gdiplus::RectF(origin.X, origin.Y, 0, 0),
                              &bounds);
@@ -90,7 +93,8 @@ PaintHandler MakeSplashPaintHandler(const Gdiplus::Image* logo, SplashLayout lay
                           Gdiplus::PointF(origin.X + kRateRightEdge - bounds.Width, origin.Y), &text);
       graphics.DrawString(kDownloadingText, -1, font.get(), origin, &text);
     } else {
-      if (installBar.image) graphics.DrawImage(installBar.image.get(), layout.barOrigin.x, layout.barOrigin.y);
+      if (installBar.image)
+        graphics.DrawImage(installBar.image.get(), layout.barOrigin.x, layout.barOrigin.y);
       graphics.DrawString(kInstallingText, -1, font.get(), origin, &text);
     }
   };

@@ -2,8 +2,8 @@
 // handler, and painting goes through an off-screen GDI+ buffer to a single paint handler.
 #pragma once
 
-#include <windows.h>
 #include <gdiplus.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <functional>

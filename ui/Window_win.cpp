@@ -1,6 +1,5 @@
-#include "ui/Window.h"
-
 #include "platform/UniqueAny_win.h"
+#include "ui/Window.h"
 
 namespace brimo {
 
@@ -22,13 +21,16 @@ Window::Window(HINSTANCE instance, int width, int height, const wchar_t* classNa
     : instance_(instance), ownerThreadId_(GetCurrentThreadId()), width_(width), height_(height) {
   const int x = GetSystemMetrics(SM_CXSCREEN) / 2 - width / 2;
   const int y = GetSystemMetrics(SM_CYSCREEN) / 2 - height / 2;
-  hwnd_ = CreateWindowExW(0, className, title, WS_POPUP, x, y, width, height, nullptr, nullptr, instance_, this);
+  hwnd_ =
+      CreateWindowExW(0, className, title, WS_POPUP, x, y, width, height, nullptr, nullptr, instance_, this);
   if (hwnd_) SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 Window::~Window() { TearDown(); }
 
-void Window::AddHandler(std::uint32_t message, MessageHandler handler) { handlers_[message] = std::move(handler); }
+void Window::AddHandler(std::uint32_t message, MessageHandler handler) {
+  handlers_[message] = std::move(handler);
+}
 
 void Window::SetPaintHandler(PaintHandler handler) { paintHandler_ = std::move(handler); }
 

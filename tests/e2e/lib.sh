@@ -8,12 +8,17 @@ WINE_RUN=("$BRIMO_SOURCE/tools/wine-run" --prefix "$BRIMO_BUILD/wineprefix")
 INSTALLER_EXE="Z:$BRIMO_BUILD/app/QuarnBrimoInstaller.exe"
 CAPTURE_EXE="$BRIMO_BUILD/tools/brimo-dbgcapture.exe"
 DRIVER_EXE="$BRIMO_BUILD/tools/brimo-driver.exe"
+TEST_INSTALLER="$BRIMO_BUILD/tools/brimo-test-installer.exe"
+RELEASE_PORT=${BRIMO_TEST_PORT:-18620}
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/brimo-e2e.XXXXXX")
+DRIVE_C="$BRIMO_BUILD/wineprefix/drive_c"
+MARKERS="$DRIVE_C/brimo-test"
 FAILURES=0
 PASSES=0
 
 cleanup_e2e() {
   "${WINE_RUN[@]}" taskkill /f /im QuarnBrimoInstaller.exe >/dev/null 2>&1 || true
+  stop_release_server
   rm -rf "$WORK"
 }
 trap cleanup_e2e EXIT
@@ -62,6 +67,60 @@ driver() { "${WINE_RUN[@]}" "$DRIVER_EXE" "$@"; }
 
 # field KEY LINE: the value of KEY in a driver output line.
 field() { sed -n "s/.*\\b$1=\\([^ ]*\\).*/\\1/p" <<<"$2"; }
+
+# The release server on the port the program was built for: a tree served by nginx, optionally
+# throttled (start_nginx TREE [RATE]), or by the scriptable server for faults nginx cannot give
+# (start_fault_server TREE; paths like "cut/1000/10" in the release document select a fault).
+start_nginx() {
+  stop_release_server
+  local rate=()
+  [ -n "${2:-}" ] && rate=(--rate "$2")
+  "$BRIMO_SOURCE/tools/release-server" start --root "$1" --port "$RELEASE_PORT" --state "$WORK/nginx" "${rate[@]}" \
+    >/dev/null
+}
+start_fault_server() {
+  stop_release_server
+  setsid python3 "$BRIMO_SOURCE/tools/fault_server.py" --port "$RELEASE_PORT" --root "$1" \
+    --pidfile "$WORK/fault.pid" --max-seconds 600 </dev/null >"$WORK/fault.out" 2>&1 &
+  for _ in $(seq 100); do grep -q '^listening' "$WORK/fault.out" 2>/dev/null && return 0; sleep 0.1; done
+  echo "fault server did not start" >&2
+  return 1
+}
+stop_release_server() {
+  [ -d "$WORK/nginx" ] && "$BRIMO_SOURCE/tools/release-server" stop --state "$WORK/nginx" >/dev/null 2>&1
+  rm -rf "$WORK/nginx"
+  if [ -f "$WORK/fault.pid" ]; then
+    kill "$(cat "$WORK/fault.pid")" 2>/dev/null || true
+    rm -f "$WORK/fault.pid"
+  fi
+  return 0
+}
+
+# release_tree DIR PATH [INSTALLER_CONFIG]: a release tree whose latest.yml names PATH, with the test
+# installer at PATH (its trailer set to INSTALLER_CONFIG when given).
+release_tree() {
+  local dir=$1 path=$2 config=${3:-}
+  mkdir -p "$dir"
+  printf 'version: 1.0.0\npath: "%s"\nreleaseDate: 2026-12-01\n' "$path" >"$dir/latest.yml"
+  if [ -n "$path" ] && [[ "$path" != */* ]]; then
+    cp "$TEST_INSTALLER" "$dir/$path"
+    [ -z "$config" ] || printf 'BRIMO-TEST-CONFIG{%s}' "$config" >>"$dir/$path"
+  fi
+}
+
+# The message boxes the program shows, dismissed one by one: prints "caption|text" per box.
+dismiss_boxes() {  # dismiss_boxes COUNT [TIMEOUT_MS]
+  driver boxes --dismiss --count "$1" --timeout "${2:-20000}" |
+    sed -n 's/^BOX caption=\(.*\) text=\(.*\)$/\1|\2/p'
+}
+
+# Installer files the program left in Wine's temporary folder.
+temp_installers() {
+  find "$DRIVE_C/users" -path '*Temp*' -regextype posix-extended \
+    -regex '.*/[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}\.exe' 2>/dev/null | sort
+}
+
+reset_markers() { rm -rf "$MARKERS" "$DRIVE_C/Program Files/Quarn Brimo Beta"; }
 
 finish_e2e() {
   echo "$PASSES passed, $FAILURES failed"

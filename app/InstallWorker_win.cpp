@@ -1,0 +1,124 @@
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include <boost/filesystem/fstream.hpp>
+#include <boost/filesystem/operations.hpp>
+#include <boost/format.hpp>
+#include <optional>
+
+#include "app/InstallWorker.h"
+#include "app/ReleaseDocument.h"
+#include "net/DownloadProgress.h"
+#include "net/WebRequest.h"
+#include "platform/DebugLog.h"
+#include "platform/ErrorBox.h"
+#include "platform/ProcessRunner.h"
+#include "platform/Product.h"
+#include "platform/TempInstallerFile.h"
+#include "platform/TextConvert.h"
+#include "ui/Window.h"
+
+namespace brimo {
+
+namespace {
+
+namespace fs = boost::filesystem;
+
+constexpr wchar_t kSilentArgument[] = L"/S";
+constexpr wchar_t kAppFolder[] = L"Quarn Brimo Beta";
+constexpr wchar_t kAppExecutable[] = L"Quarn Brimo Beta.exe";
+constexpr wchar_t kDownloadErrorBox[] = L"Error downloading installation files (code: %1%), please contact ";
+
+void ReportDownloadError(const std::wstring& logMessage, long long code) {
+  ReportError(logMessage, (boost::wformat(kDownloadErrorBox) % code).str() + kSupportUrl);
+}
+
+// Starts the freshly installed application from its folder under the 64-bit program files.
+void LaunchInstalledApplication() {
+  PWSTR folder = nullptr;
+  if (FAILED(SHGetKnownFolderPath(FOLDERID_ProgramFilesX64, 0, nullptr, &folder))) return;
+  const fs::path programFiles(folder);
+  CoTaskMemFree(folder);
+  LogInfo(L"attempting to launch app");
+  const fs::path appFolder = programFiles / kAppFolder;
+  const fs::path executable = appFolder / kAppExecutable;
+  ShellExecuteW(nullptr, L"open", executable.wstring().c_str(), L"", appFolder.wstring().c_str(),
+                SW_SHOWNORMAL);
+}
+
+std::optional<fs::path> TempInstallerPathOrReport() {
+  try {
+    return MakeTempInstallerPath();
+  } catch (const fs::filesystem_error& e) {
+    const std::string code = std::string(e.code().category().name()) + ":" + std::to_string(e.code().value());
+    ReportDownloadError((boost::wformat(L"temporary installer path unavailable (code: %1%)") %
+                         std::wstring(code.begin(), code.end()))
+                            .str(),
+                        e.code().value());
+    return std::nullopt;
+  }
+}
+
+InstallOutcome RunInstall(const std::string& releaseHost, const std::string& channel, ProgressState& state) {
+  WebRequest request;
+  const std::optional<fs::path> installerPath = TempInstallerPathOrReport();
+  if (!installerPath) return InstallOutcome::Failed;
+  std::int64_t lastSampleTime = SteadyNowNs();
+  std::int64_t lastSampleBytes = 0;
+
+  const std::optional<std::string> installerUrl = FetchInstallerUrl(request, releaseHost, channel);
+  if (!installerUrl) return InstallOutcome::Failed;
+
+  fs::ofstream installerFile(*installerPath, std::ios::binary | std::ios::trunc);
+  LogInfo(L"sending http request for installer");
+  request.SetProgressHandler(MakeDownloadProgressHandler(state.cancelRequested, state.percent,
+                                                         state.rateKiBps, lastSampleTime, lastSampleBytes));
+  state.phase.exchange(static_cast<std::int32_t>(InstallPhase::Downloading));
+  const int status = request.Perform(*installerUrl, installerFile);
+  const bool written = installerFile.is_open() && installerFile.good();
+  installerFile.close();
+
+  if (state.cancelRequested.load()) {
+    LogInfo(L"web request cancelled by user");
+    return InstallOutcome::Cancelled;
+  }
+  if (status != 200) {
+    ReportDownloadError((boost::wformat(L"web request error - http result code %1%") % status).str(), status);
+    return InstallOutcome::Failed;
+  }
+  // A 200 whose body was cut short, or that could not be written, is no installer: never run it.
+  if (!request.LastTransferComplete() || !written) {
+    const std::wstring cause = written ? Utf8ToWide(request.LastTransferError(), L"(invalid string)")
+                                       : L"installer file not written";
+    ReportDownloadError(L"web request error - download incomplete: " + cause, status);
+    return InstallOutcome::Failed;
+  }
+  LogInfo(L"installer download complete");
+
+  const std::wstring arguments = state.silent ? kSilentArgument : L"";
+  state.phase.exchange(static_cast<std::int32_t>(InstallPhase::Installing));
+  const bool installed = RunProcess(*installerPath, arguments);
+  RemoveInstallerFile(*installerPath);
+  if (!installed) return InstallOutcome::Failed;
+  LaunchInstalledApplication();
+  return InstallOutcome::Finished;
+}
+
+}  // namespace
+
+void InstallWorker(const std::string& releaseHost, const std::string& channel, const Window& window,
+                   ProgressState& state) {
+  InstallOutcome outcome = InstallOutcome::Failed;
+  try {
+    outcome = RunInstall(releaseHost, channel, state);
+  } catch (const std::exception& e) {
+    // Nothing may leave the thread; an unexpected failure ends the run as failed.
+    LogError(L"install worker stopped: " + Utf8ToWide(e.what(), L"(invalid string)"));
+  }
+  PostMessageW(window.handle(), WM_COMMAND, static_cast<WPARAM>(outcome), 0);
+}
+
+}  // namespace brimo

@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Whole runs of the installer under Wine against real release servers: a good install, the silent
+# switch, a bad release document, failed downloads and installers, and the user cancelling.
+source "$(dirname "$0")/lib.sh"
+support=${BRIMO_SUPPORT_URL:?}
+setup_name="Quarn Brimo Setup 1.0.exe"
+
+# run_case NAME [ARGS...]: runs the program to its end, dismissing any message boxes on the way;
+# leaves the exit code in $WORK/NAME.code and the boxes in $WORK/NAME.boxes.
+run_case() {
+  local name=$1
+  shift
+  start_program "$name" "$@"
+  : >"$WORK/$name.boxes"
+  while [ ! -s "$WORK/$name.rc" ]; do
+    driver boxes --dismiss --timeout 500 2>/dev/null | sed -n 's/^BOX caption=\(.*\) text=\(.*\)$/\1|\2/p' \
+      >>"$WORK/$name.boxes" || true
+  done
+  wait_program "$name" >"$WORK/$name.code"
+}
+code_of() { cat "$WORK/$1.code"; }
+boxes_of() { cat "$WORK/$1.boxes"; }
+box() { printf 'Quarn Brimo Installer|%s%s' "$1" "$support"; }
+
+# A good run: download, silent install, removal of the installer, launch of the application.
+reset_markers
+release_tree "$WORK/good" "$setup_name"
+start_nginx "$WORK/good"
+before=$(temp_installers)
+run_case good
+check "a good run exits 1" equals "$(code_of good)" 1
+check "a good run shows nothing" equals "$(boxes_of good)" ""
+check "a good run logs its steps in order" equals "$(log_of good)" "$(
+  info 'starting download thread'; echo
+  info 'sending http request for version info'; echo
+  info 'sending http request for installer'; echo
+  info 'installer download complete'; echo
+  info 'attempting to launch app'; echo
+  info finished)"
+check "the installer ran silently" equals "$(sed 's/ cwd=.*//' "$MARKERS/installer-runs.txt")" "run args=[ /S]"
+check "the installer ran from the temporary folder" grep -q 'cwd=C:\\users\\.*\\Temp self=C:\\users\\.*\\Temp\\[0-9a-f-]*\.exe' \
+  "$MARKERS/installer-runs.txt"
+check "the temporary installer is gone" equals "$(temp_installers)" "$before"
+sleep 1
+check "the application was started from its folder" \
+  equals "$(cat "$MARKERS/app-started.txt" 2>/dev/null)" 'started cwd=C:\Program Files\Quarn Brimo Beta args=[]'
+
+# --not-silent: the installer gets no arguments.
+reset_markers
+run_case loud --not-silent
+check "--not-silent exits 1" equals "$(code_of loud)" 1
+check "--not-silent gives the installer no arguments" equals "$(sed 's/ cwd=.*//' "$MARKERS/installer-runs.txt")" "run args=[ ]"
+
+# The release document: missing, not YAML, without a path.
+rm "$WORK/good/latest.yml"
+run_case nodoc
+check "a missing release document exits 3" equals "$(code_of nodoc)" 3
+check "a missing release document logs the status" equals "$(log_of nodoc | grep ERROR)" \
+  "$(error 'YAML web request error - http result code 404')"
+check "a missing release document shows the status" equals "$(boxes_of nodoc)" \
+  "$(box 'Unable to find the latest version (code: 404). Check your internet connection or contact ')"
+
+printf '<html><body>Release notes</body></html>\n' >"$WORK/good/latest.yml"
+run_case html
+check "an HTML page exits 3" equals "$(code_of html)" 3
+check "an HTML page is a parser error" grep -q 'YAML parser exception: ' <(log_of html | grep ERROR)
+check "an HTML page shows the message without code" equals "$(boxes_of html)" \
+  "$(box 'Unable to find the latest version. Check your internet connection or contact ')"
+
+printf 'version: 1.0.0\nfiles: []\n' >"$WORK/good/latest.yml"
+run_case nopath
+check "a document without path exits 3" equals "$(code_of nopath)" 3
+check "a document without path is a parser error" grep -q 'YAML parser exception: ' <(log_of nopath | grep ERROR)
+
+# Failed downloads: a missing installer, and a body cut short, which is never run.
+reset_markers
+release_tree "$WORK/missing" "not-there.exe"
+rm -f "$WORK/missing/not-there.exe"
+start_nginx "$WORK/missing"
+run_case missing
+check "a missing installer exits 3" equals "$(code_of missing)" 3
+check "a missing installer logs the status" equals "$(log_of missing | grep ERROR)" \
+  "$(error 'web request error - http result code 404')"
+check "a missing installer shows the status" equals "$(boxes_of missing)" \
+  "$(box 'Error downloading installation files (code: 404), please contact ')"
+
+release_tree "$WORK/cut" "cut/200000/100000"
+start_fault_server "$WORK/cut"
+run_case cut
+check "a body cut short exits 3" equals "$(code_of cut)" 3
+check "a body cut short is logged as incomplete" grep -q 'web request error - download incomplete: ' \
+  <(log_of cut | grep ERROR)
+check "a body cut short shows the download error" equals "$(boxes_of cut)" \
+  "$(box 'Error downloading installation files (code: 200), please contact ')"
+check "a body cut short is never run" [ ! -e "$MARKERS/installer-runs.txt" ]
+
+# Installers that fail: their exit code, unsigned, in the log and the box; no launch.
+for exit_code in 3 4294967295; do
+  reset_markers
+  release_tree "$WORK/fail$exit_code" "$setup_name" "exit=$exit_code;install=0"
+  start_nginx "$WORK/fail$exit_code"
+  run_case "fail$exit_code"
+  check "an installer exiting $exit_code ends the run with 3" equals "$(code_of "fail$exit_code")" 3
+  check "an installer exiting $exit_code is logged" equals "$(log_of "fail$exit_code" | grep ERROR)" \
+    "$(error "RunProcess: process finished with exit code $exit_code")"
+  check "an installer exiting $exit_code is shown" equals "$(boxes_of "fail$exit_code")" \
+    "$(box "Installation failed with error (code: $exit_code), please contact ")"
+  check "after a failed install nothing is launched" [ ! -e "$MARKERS/app-started.txt" ]
+done
+
+# Escape during a throttled download: cancelled, no box, the partial file stays.
+reset_markers
+release_tree "$WORK/slow" "$setup_name"
+head -c 3000000 /dev/zero >>"$WORK/slow/$setup_name"
+start_nginx "$WORK/slow" 200k
+before=$(temp_installers)
+start_program slow
+driver find --visible --timeout 20000 >/dev/null
+for _ in $(seq 50); do log_of slow | grep -q 'request for installer' && break; sleep 0.2; done
+sleep 1
+driver key 27 >/dev/null
+check "Escape during the download exits 2" equals "$(wait_program slow)" 2
+check "the cancelled download is logged, no error" equals "$(log_of slow | tail -4)" "$(
+  info 'sending http request for installer'; echo
+  info 'exiting - user pressed escape'; echo
+  info 'web request cancelled by user'; echo
+  info finished)"
+check "the partial download stays in the temporary folder" equals "$(comm -13 <(echo "$before") <(temp_installers) | wc -l)" 1
+check "the cancelled download is never run" [ ! -e "$MARKERS/installer-runs.txt" ]
+comm -13 <(echo "$before") <(temp_installers) | xargs -r rm -f
+
+# Escape while the installer runs: it runs to its end, the app starts, the exit code is 2.
+reset_markers
+release_tree "$WORK/busy" "$setup_name" "sleep=3000"
+start_nginx "$WORK/busy"
+start_program busy
+for _ in $(seq 100); do [ -e "$MARKERS/installer-runs.txt" ] || log_of busy | grep -q 'download complete' && break; sleep 0.1; done
+driver key 27 >/dev/null
+check "Escape while installing still exits 2" equals "$(wait_program busy 40)" 2
+check "the installer ran to its end and the app was launched" [ -e "$MARKERS/app-started.txt" ]
+check "the log shows the install finishing after Escape" equals "$(log_of busy | tail -3)" "$(
+  info 'exiting - user pressed escape'; echo
+  info 'attempting to launch app'; echo
+  info finished)"
+
+finish_e2e
