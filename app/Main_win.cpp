@@ -1,9 +1,10 @@
 // The program's entry point: start-up checks, the splash window and its handlers, the install
 // worker, the message loop and the ordered shut-down.
+#include <windows.h>
+
 #include <gdiplus.h>
 #include <objbase.h>
 #include <shellapi.h>
-#include <windows.h>
 #include <wininet.h>
 // winbase.h maps ReportEvent to the event-log call; here it names the outcome-report hook.
 #undef ReportEvent

@@ -1,9 +1,8 @@
 #include "app/ReleaseDocument.h"
 
-#include <yaml-cpp/yaml.h>
-
 #include <boost/format.hpp>
 #include <sstream>
+#include <yaml-cpp/yaml.h>
 
 #include "net/UrlEscape.h"
 #include "platform/DebugLog.h"

@@ -1,7 +1,6 @@
 #include "net/WebRequest.h"
 
 #include <curl/curl.h>
-
 #include <type_traits>
 
 namespace brimo {

@@ -1,9 +1,11 @@
 // GDI+ running for the tests of one executable, and a window class registered for them.
 #pragma once
 
-#include <gdiplus.h>
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gdiplus.h>
+
+#include <gtest/gtest.h>
 
 namespace brimo::test {
 

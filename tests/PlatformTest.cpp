@@ -1,7 +1,6 @@
-#include <gtest/gtest.h>
-
 #include <boost/filesystem/operations.hpp>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <regex>
 
 #include "LogCapture.h"

@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <boost/filesystem/operations.hpp>
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 
 #include "LogCapture.h"
 #include "platform/ProcessRunner.h"

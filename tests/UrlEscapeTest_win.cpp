@@ -1,7 +1,9 @@
 // The portable escaper against the shell's own UrlEscapeA, byte for byte.
-#include <gtest/gtest.h>
-#include <shlwapi.h>
 #include <windows.h>
+
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
 
 #include "net/UrlEscape.h"
 

@@ -18,9 +18,10 @@
 // BrimoSwiftlaneSetup, e.g. BrimoBareWindow for the benchmark baseline). Exit code: 0 success,
 // 1 not found / timed out (a line found=N or gone=0 is printed), 2 usage error. Texts are escaped as
 // described in text_escape.h.
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <cwchar>

@@ -1,8 +1,9 @@
 // Images compiled into the program, decoded with GDI+, and the frame stepping of the two bars.
 #pragma once
 
-#include <gdiplus.h>
 #include <windows.h>
+
+#include <gdiplus.h>
 
 #include <cstdint>
 #include <memory>

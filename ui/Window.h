@@ -2,8 +2,9 @@
 // handler, and painting goes through an off-screen GDI+ buffer to a single paint handler.
 #pragma once
 
-#include <gdiplus.h>
 #include <windows.h>
+
+#include <gdiplus.h>
 
 #include <cstdint>
 #include <functional>
