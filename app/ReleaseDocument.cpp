@@ -15,14 +15,19 @@ namespace {
 constexpr char kDocumentUrl[] = "%1%/%2%.yml";
 constexpr char kInstallerUrl[] = "%1%/%2%";
 constexpr char kPathKey[] = "path";
+constexpr char kDigestKey[] = "sha512";
 constexpr wchar_t kNoCodeMessage[] =
     L"Unable to find the latest version. Check your internet connection or contact ";
 
-// Reads `path` from the first YAML document of the body; throws the library's exceptions.
+// Reads `path`, and `sha512` when present, from the first YAML document of the body; throws the
+// library's exceptions.
 ReleaseInfo ReadReleaseInfo(std::istream& body) {
   const YAML::Node document = YAML::Load(body);
-  const YAML::Node path = document[kPathKey];
-  return ReleaseInfo{path.as<std::string>()};
+  ReleaseInfo info{document[kPathKey].as<std::string>(), std::nullopt};
+  const YAML::Node digest = document[kDigestKey];
+  // A digest that is there but is no scalar can never match: it is kept as an empty text.
+  if (digest.IsDefined() && !digest.IsNull()) info.sha512 = digest.IsScalar() ? digest.Scalar() : std::string();
+  return info;
 }
 
 std::optional<std::string> BuildInstallerUrl(const std::string& releaseHost, const ReleaseInfo& info) {
@@ -43,8 +48,23 @@ std::optional<std::string> BuildInstallerUrl(const std::string& releaseHost, con
 }
 }  // namespace
 
+std::optional<std::string> InstallerUrlFromDocument(std::istream& body, const std::string& releaseHost,
+                                                    ReleaseInfo* infoOut) {
+  ReleaseInfo info;
+  try {
+    info = ReadReleaseInfo(body);
+  } catch (const YAML::Exception& e) {
+    ReportError(L"YAML parser exception: " + Utf8ToWide(e.msg, L"(invalid string)"),
+                std::wstring(kNoCodeMessage) + kSupportUrl);
+    return std::nullopt;
+  }
+  std::optional<std::string> url = BuildInstallerUrl(releaseHost, info);
+  if (url && infoOut) *infoOut = std::move(info);
+  return url;
+}
+
 std::optional<std::string> FetchInstallerUrl(WebRequest& request, const std::string& releaseHost,
-                                             const std::string& channel) {
+                                             const std::string& channel, ReleaseInfo* info) {
   LogInfo(L"sending http request for version info");
   std::stringstream body(std::ios_base::in | std::ios_base::out);
   const int status = request.Perform((boost::format(kDocumentUrl) % releaseHost % channel).str(), body);
@@ -58,16 +78,7 @@ std::optional<std::string> FetchInstallerUrl(WebRequest& request, const std::str
             kSupportUrl);
     return std::nullopt;
   }
-
-  ReleaseInfo info;
-  try {
-    info = ReadReleaseInfo(body);
-  } catch (const YAML::Exception& e) {
-    ReportError(L"YAML parser exception: " + Utf8ToWide(e.msg, L"(invalid string)"),
-                std::wstring(kNoCodeMessage) + kSupportUrl);
-    return std::nullopt;
-  }
-  return BuildInstallerUrl(releaseHost, info);
+  return InstallerUrlFromDocument(body, releaseHost, info);
 }
 
 }  // namespace brimo

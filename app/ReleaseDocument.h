@@ -1,6 +1,7 @@
 // The release document of a channel: a YAML file whose `path` names the current installer.
 #pragma once
 
+#include <istream>
 #include <optional>
 #include <string>
 
@@ -10,11 +11,19 @@ namespace brimo {
 
 struct ReleaseInfo {
   std::string path;
+  // The base64 SHA-512 digest of the installer, when the document names one.
+  std::optional<std::string> sha512;
 };
 
-// Fetches "<releaseHost>/<channel>.yml", reads `path` and returns "<releaseHost>/<escaped path>".
-// On failure it has already logged and shown its message, and returns nothing.
+// Fetches "<releaseHost>/<channel>.yml", reads `path` and returns "<releaseHost>/<escaped path>",
+// filling info when given. On failure it has already logged and shown its message, and returns
+// nothing.
 std::optional<std::string> FetchInstallerUrl(WebRequest& request, const std::string& releaseHost,
-                                             const std::string& channel);
+                                             const std::string& channel, ReleaseInfo* info = nullptr);
+
+// The stage after the transfer: reads the body of a release document and builds the installer URL,
+// reporting a document that cannot be read.
+std::optional<std::string> InstallerUrlFromDocument(std::istream& body, const std::string& releaseHost,
+                                                    ReleaseInfo* info = nullptr);
 
 }  // namespace brimo
