@@ -23,10 +23,14 @@ constexpr wchar_t kNoCodeMessage[] =
 // library's exceptions.
 ReleaseInfo ReadReleaseInfo(std::istream& body) {
   const YAML::Node document = YAML::Load(body);
-  ReleaseInfo info{document[kPathKey].as<std::string>(), std::nullopt};
+  const YAML::Node path = document[kPathKey];
+  // The library would turn a null value into the text "null"; a path without a value is no path.
+  if (path.IsNull()) throw YAML::TypedBadConversion<std::string>(path.Mark());
+  ReleaseInfo info{path.as<std::string>(), std::nullopt};
   const YAML::Node digest = document[kDigestKey];
   // A digest that is there but is no scalar can never match: it is kept as an empty text.
-  if (digest.IsDefined() && !digest.IsNull()) info.sha512 = digest.IsScalar() ? digest.Scalar() : std::string();
+  if (digest.IsDefined() && !digest.IsNull())
+    info.sha512 = digest.IsScalar() ? digest.Scalar() : std::string();
   return info;
 }
 
@@ -37,11 +41,11 @@ std::optional<std::string> BuildInstallerUrl(const std::string& releaseHost, con
   // A path whose escaped form does not fit the buffer would give a cut-off URL that still points at
   // the release host: fail instead of downloading some other file.
   if (escaped.length >= kEscapeBufferSize) {
-    ReportError(
-        (boost::wformat(L"installer path too long: escaped form needs %1% characters, at most %2% fit") %
-         escaped.length % (kEscapeBufferSize - 1))
-            .str(),
-        std::wstring(kNoCodeMessage) + kSupportUrl);
+    ReportError((boost::wformat(
+                     L"installer path too long: escaped form needs a buffer of %1% characters, it has %2%") %
+                 escaped.length % kEscapeBufferSize)
+                    .str(),
+                std::wstring(kNoCodeMessage) + kSupportUrl);
     return std::nullopt;
   }
   return (boost::format(kInstallerUrl) % releaseHost % escaped.text).str();
