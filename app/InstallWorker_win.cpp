@@ -5,7 +5,6 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>
 #include <optional>
@@ -16,8 +15,10 @@
 #include "net/WebRequest.h"
 #include "platform/DebugLog.h"
 #include "platform/ErrorBox.h"
+#include "platform/InstallerFile.h"
 #include "platform/ProcessRunner.h"
 #include "platform/Product.h"
+#include "platform/Sha512.h"
 #include "platform/TempInstallerFile.h"
 #include "platform/TextConvert.h"
 #include "ui/Window.h"
@@ -32,6 +33,7 @@ constexpr wchar_t kSilentArgument[] = L"/S";
 constexpr wchar_t kAppFolder[] = L"Quarn Brimo Beta";
 constexpr wchar_t kAppExecutable[] = L"Quarn Brimo Beta.exe";
 constexpr wchar_t kDownloadErrorBox[] = L"Error downloading installation files (code: %1%), please contact ";
+constexpr wchar_t kDigestErrorBox[] = L"Error downloading installation files (code: sha512), please contact ";
 
 void ReportDownloadError(const std::wstring& logMessage, long long code) {
   ReportError(logMessage, (boost::wformat(kDownloadErrorBox) % code).str() + kSupportUrl);
@@ -48,6 +50,18 @@ void LaunchInstalledApplication() {
   const fs::path executable = appFolder / kAppExecutable;
   ShellExecuteW(nullptr, L"open", executable.wstring().c_str(), L"", appFolder.wstring().c_str(),
                 SW_SHOWNORMAL);
+}
+
+// The release document's digest against the downloaded bytes; a mismatch, or a digest that is not
+// base64 of 64 bytes, has been reported when this returns false.
+bool DigestMatches(const std::string& expected, const Sha512Digest& actual) {
+  const std::optional<Sha512Digest> published = DecodeBase64Digest(expected);
+  if (published && *published == actual) return true;
+  ReportError((boost::wformat(L"installer digest mismatch - expected sha512 %1%, actual sha512 %2%") %
+               Utf8ToWide(expected, L"(invalid string)") % Utf8ToWide(EncodeBase64(actual), L""))
+                  .str(),
+              std::wstring(kDigestErrorBox) + kSupportUrl);
+  return false;
 }
 
 std::optional<fs::path> TempInstallerPathOrReport() {
@@ -70,17 +84,17 @@ InstallOutcome RunInstall(const std::string& releaseHost, const std::string& cha
   std::int64_t lastSampleTime = SteadyNowNs();
   std::int64_t lastSampleBytes = 0;
 
-  const std::optional<std::string> installerUrl = FetchInstallerUrl(request, releaseHost, channel);
+  ReleaseInfo release;
+  const std::optional<std::string> installerUrl = FetchInstallerUrl(request, releaseHost, channel, &release);
   if (!installerUrl) return InstallOutcome::Failed;
 
-  fs::ofstream installerFile(*installerPath, std::ios::binary | std::ios::trunc);
+  InstallerFile installerFile(*installerPath);
   LogInfo(L"sending http request for installer");
   request.SetProgressHandler(MakeDownloadProgressHandler(state.cancelRequested, state.percent,
                                                          state.rateKiBps, lastSampleTime, lastSampleBytes));
   state.phase.exchange(static_cast<std::int32_t>(InstallPhase::Downloading));
-  const int status = request.Perform(*installerUrl, installerFile);
-  const bool written = installerFile.is_open() && installerFile.good();
-  installerFile.close();
+  const int status = request.Perform(*installerUrl, installerFile.Stream());
+  const bool written = installerFile.FinishWriting();
 
   if (state.cancelRequested.load()) {
     LogInfo(L"web request cancelled by user");
@@ -90,18 +104,25 @@ InstallOutcome RunInstall(const std::string& releaseHost, const std::string& cha
     ReportDownloadError((boost::wformat(L"web request error - http result code %1%") % status).str(), status);
     return InstallOutcome::Failed;
   }
-  // A 200 whose body was cut short, or that could not be written, is no installer: never run it.
+  // A 200 whose body was cut short, or that could not be written whole, is no installer: never run it.
   if (!request.LastTransferComplete() || !written) {
-    const std::wstring cause = written ? Utf8ToWide(request.LastTransferError(), L"(invalid string)")
-                                       : L"installer file not written";
+    const std::wstring cause = !request.LastTransferComplete()
+                                   ? Utf8ToWide(request.LastTransferError(), L"(invalid string)")
+                                   : L"installer file not written whole or changed by another process";
     ReportDownloadError(L"web request error - download incomplete: " + cause, status);
+    return InstallOutcome::Failed;
+  }
+  if (release.sha512 && !DigestMatches(*release.sha512, installerFile.Digest())) {
+    installerFile.Release();
+    RemoveInstallerFile(*installerPath);
     return InstallOutcome::Failed;
   }
   LogInfo(L"installer download complete");
 
   const std::wstring arguments = state.silent ? kSilentArgument : L"";
   state.phase.exchange(static_cast<std::int32_t>(InstallPhase::Installing));
-  const bool installed = RunProcess(*installerPath, arguments);
+  // The file is held until the installer process exists, then left to it.
+  const bool installed = RunProcess(*installerPath, arguments, [&installerFile] { installerFile.Release(); });
   RemoveInstallerFile(*installerPath);
   if (!installed) return InstallOutcome::Failed;
   LaunchInstalledApplication();

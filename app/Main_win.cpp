@@ -157,6 +157,8 @@ class ComGdiplusSession {
 };
 
 UINT Run(HINSTANCE instance) {
+  // An elevated program started from a downloads folder must not load libraries planted beside it.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   ComGdiplusSession session;
   // Owned until the process ends: a second copy sees it and leaves at once.
   CreateMutexW(nullptr, TRUE, kMutexName);

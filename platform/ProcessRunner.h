@@ -2,6 +2,7 @@
 #pragma once
 
 #include <boost/filesystem/path.hpp>
+#include <functional>
 #include <string>
 
 namespace brimo {
@@ -11,6 +12,8 @@ std::wstring ComposeCommandLine(const boost::filesystem::path& installerPath, co
 
 // Runs the installer from its own folder with the program's own rights and waits for it without a
 // time-out. True only when it was started and exited with 0; any failure has been logged and shown.
-bool RunProcess(const boost::filesystem::path& installerPath, const std::wstring& arguments);
+// afterStart, when given, runs as soon as the attempt to create the process is over.
+bool RunProcess(const boost::filesystem::path& installerPath, const std::wstring& arguments,
+                const std::function<void()>& afterStart = nullptr);
 
 }  // namespace brimo

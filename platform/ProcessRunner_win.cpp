@@ -10,7 +10,8 @@
 
 namespace brimo {
 
-bool RunProcess(const boost::filesystem::path& installerPath, const std::wstring& arguments) {
+bool RunProcess(const boost::filesystem::path& installerPath, const std::wstring& arguments,
+                const std::function<void()>& afterStart) {
   const boost::filesystem::path installer = installerPath;
   const std::wstring commandLine = ComposeCommandLine(installer, arguments);
   const std::wstring workingDirectory = installer.parent_path().wstring();
@@ -20,9 +21,11 @@ bool RunProcess(const boost::filesystem::path& installerPath, const std::wstring
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, workingDirectory.c_str(),
-                      &startup, &info)) {
-    const DWORD error = GetLastError();
+  const BOOL created = CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      workingDirectory.c_str(), &startup, &info);
+  const DWORD error = GetLastError();
+  if (afterStart) afterStart();
+  if (!created) {
     ReportError(
         (boost::wformat(L"RunProcess: CreateProcess call failed - last error code is %1% with command: %2%") %
          error % commandLine)

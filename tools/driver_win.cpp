@@ -272,12 +272,25 @@ int WaitGone(const std::wstring& windowClass, DWORD timeoutMs) {
   return 0;
 }
 
+// Tries to open a file the way another program might: for writing, or for deletion. Prints the
+// result as error=<last error> (0: it could be opened).
+int TryOpen(const std::wstring& path, const std::wstring& purpose) {
+  const DWORD access = purpose == L"write" ? GENERIC_WRITE : DELETE;
+  HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  const DWORD error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  Print("error=" + std::to_string(error));
+  return 0;
+}
+
 int Usage() {
   std::fputs(
       "usage: brimo-driver find|region-rows|close|wait-gone|screen [--timeout MS] [--visible] [--class "
       "NAME]\n"
       "       brimo-driver key|keydown|command|timer NUMBER [--timeout MS] [--visible] [--class NAME]\n"
-      "       brimo-driver boxes [--timeout MS] [--dismiss] [--count N]\n",
+      "       brimo-driver boxes [--timeout MS] [--dismiss] [--count N]\n"
+      "       brimo-driver open-file write|delete PATH\n",
       stderr);
   return 2;
 }
@@ -295,6 +308,8 @@ int wmain(int argc, wchar_t** argv) {
     Print(Screen());
     return 0;
   }
+  if (cmd == L"open-file")
+    return options.positional.size() == 2 ? TryOpen(options.positional[1], options.positional[0]) : Usage();
   if (cmd == L"boxes") return options.positional.empty() ? Boxes(options) : Usage();
   if (cmd == L"wait-gone")
     return options.positional.empty() ? WaitGone(options.windowClass, timeoutMs) : Usage();

@@ -1,0 +1,40 @@
+// The downloaded installer on disk. From the moment it is created until the installer process has
+// been started, other processes may read the file but neither write, rename nor delete it, so what
+// runs elevated is what was downloaded. The bytes are hashed as they are written.
+#pragma once
+
+#include <boost/filesystem/path.hpp>
+#include <memory>
+#include <ostream>
+
+#include "platform/Sha512.h"
+
+namespace brimo {
+
+class InstallerFile {
+ public:
+  // Creates (or truncates) the file for writing.
+  explicit InstallerFile(const boost::filesystem::path& path);
+  ~InstallerFile();
+  InstallerFile(const InstallerFile&) = delete;
+  InstallerFile& operator=(const InstallerFile&) = delete;
+
+  // The sink for the download; it fails (and takes no more) once a write fails.
+  std::ostream& Stream();
+
+  // Ends writing and keeps holding the file, now read-only. False when the file could not be
+  // created or written whole, or when it was touched by anyone else in between.
+  bool FinishWriting();
+
+  // The SHA-512 of every byte written; valid after FinishWriting.
+  const Sha512Digest& Digest() const;
+
+  // Lets go of the file: once the installer process exists, it may do with its file as it likes.
+  void Release();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace brimo
