@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Checks the installer's image resources.
 
-    python3 tools/check_resources.py res/
+    tools/check_resources.py res/
 
 Decodes logo.png, download_bar.gif, busy_bar.gif and app.ico with Pillow, walks
 the GIF block structure byte by byte, and prints "resources ok" when everything
@@ -12,15 +12,7 @@ import os
 import struct
 import sys
 
-SYSTEM_PYTHON = "/usr/bin/python3"
-
-try:
-    from PIL import Image
-except ImportError:
-    # python3-pil is installed for the system interpreter only.
-    if os.path.exists(SYSTEM_PYTHON) and os.path.realpath(sys.executable) != os.path.realpath(SYSTEM_PYTHON):
-        os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON] + sys.argv)
-    raise
+from PIL import Image
 
 BAR_W, BAR_H = 240, 24
 FRAMES = 100

@@ -60,7 +60,9 @@ Behaviours (GET; HEAD answers the same headers without a body or fault):
                         logged themselves.
   /_log/json            the same as a JSON list of objects.
   /_log/clear           empties the log.
-  anything else         served from --root if such a file exists, else 404.
+  anything else         served from --root if such a file exists, else 404; a file
+                        <name>.status beside it holding a number makes /<name>
+                        answer that status instead.
 Most body-bearing behaviours accept type=CT to set Content-Type.
 """
 
@@ -301,6 +303,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 full = candidate
         if full is None:
             self.respond(404, b"<html><body><h1>404 Not Found</h1></body></html>\n", "text/html")
+            return
+        status_file = full + ".status"
+        if os.path.isfile(status_file):
+            with open(status_file) as f:
+                code = int(f.read().strip())
+            self.respond(code, b"<html><body><h1>Server error</h1></body></html>\n", "text/html")
             return
         default = "text/yaml" if full.endswith((".yml", ".yaml")) else "application/octet-stream"
         size = os.path.getsize(full)

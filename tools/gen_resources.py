@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Generates the installer's image resources in res/.
 
-    python3 tools/gen_resources.py [RES_DIR]
+    tools/gen_resources.py [RES_DIR]
 
 Writes logo.png, download_bar.gif, busy_bar.gif and app.ico. The output is
 byte-identical on every run: no timestamps, fixed ordering, no randomness.
@@ -13,16 +13,8 @@ import os
 import struct
 import sys
 
-SYSTEM_PYTHON = "/usr/bin/python3"
-
-try:
-    from PIL import Image, ImageChops, ImageDraw
-except ImportError:
-    # python3-pil is installed for the system interpreter only; another python3 first on PATH
-    # (pyenv, a virtualenv) cannot see it.
-    if os.path.exists(SYSTEM_PYTHON) and os.path.realpath(sys.executable) != os.path.realpath(SYSTEM_PYTHON):
-        os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON] + sys.argv)
-    raise
+# Run as an executable: its interpreter is the system's, for which python3-pil is installed.
+from PIL import Image, ImageChops, ImageDraw
 
 # Shared colours.
 TEXT_GREY = (0x37, 0x37, 0x50)

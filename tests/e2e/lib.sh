@@ -122,6 +122,25 @@ temp_installers() {
 
 reset_markers() { rm -rf "$MARKERS" "$DRIVE_C/Program Files/Quarn Brimo Beta"; }
 
+# The support address the program was built with ends most message-box texts.
+support=${BRIMO_SUPPORT_URL:-$(sed -n 's/^BRIMO_SUPPORT_URL:STRING=//p' "$BRIMO_BUILD/CMakeCache.txt")}
+# run_case NAME [ARGS...]: runs the program to its end, dismissing any message boxes on the way;
+# leaves the exit code in $WORK/NAME.code and the boxes in $WORK/NAME.boxes.
+run_case() {
+  local name=$1
+  shift
+  start_program "$name" "$@"
+  : >"$WORK/$name.boxes"
+  while [ ! -s "$WORK/$name.rc" ]; do
+    driver boxes --dismiss --timeout 500 2>/dev/null | sed -n 's/^BOX caption=\(.*\) text=\(.*\)$/\1|\2/p' \
+      >>"$WORK/$name.boxes" || true
+  done
+  wait_program "$name" >"$WORK/$name.code"
+}
+code_of() { cat "$WORK/$1.code"; }
+boxes_of() { cat "$WORK/$1.boxes"; }
+box() { printf 'Quarn Brimo Installer|%s%s' "$1" "$support"; }
+
 finish_e2e() {
   echo "$PASSES passed, $FAILURES failed"
   [ "$FAILURES" -eq 0 ]
