@@ -2,12 +2,10 @@
 # brimo::curl, brimo::yaml, brimo::boost, GTest::gtest_main.
 if(WIN32)
   # The Windows libraries are built once from Debian's source packages into a cache outside the
-  # checkout; the script prints the cache folder (and builds it first if needed).
-  if(NOT BRIMO_DEPS_PREFIX)
-    execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-deps
-                    OUTPUT_VARIABLE _deps OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-    set(BRIMO_DEPS_PREFIX "${_deps}" CACHE PATH "Static Windows libraries built by scripts/build-deps")
-  endif()
+  # checkout; the script prints the cache folder for the current recipe (building it first if
+  # needed), so a changed recipe is picked up at the next configure.
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-deps
+                  OUTPUT_VARIABLE BRIMO_DEPS_PREFIX OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
   set(_mingw_root /usr/x86_64-w64-mingw32)
 
   add_library(brimo::boost INTERFACE IMPORTED)
