@@ -54,6 +54,10 @@ wait_program() {
     waited=$((waited + 1))
     [ $waited -lt $((limit * 5)) ] || { echo timeout; return 1; }
   done
+  if ! grep -q '^EXIT ' "$WORK/$name.log"; then
+    echo "$name: no exit record; runner exit $(cat "$WORK/$name.rc"); output: $(cat "$WORK/$name.out")" >&2
+    echo "$name: records: $(cat "$WORK/$name.log")" >&2
+  fi
   sed -n 's/^EXIT //p' "$WORK/$name.log"
 }
 
