@@ -33,9 +33,10 @@ constexpr wchar_t kSilentArgument[] = L"/S";
 constexpr wchar_t kAppFolder[] = L"Quarn Brimo Beta";
 constexpr wchar_t kAppExecutable[] = L"Quarn Brimo Beta.exe";
 constexpr wchar_t kDownloadErrorBox[] = L"Error downloading installation files (code: %1%), please contact ";
-constexpr wchar_t kDigestErrorBox[] = L"Error downloading installation files (code: sha512), please contact ";
 
-void ReportDownloadError(const std::wstring& logMessage, long long code) {
+// The download's box carries a status code, or what else went wrong in its place.
+template <class Code>
+void ReportDownloadError(const std::wstring& logMessage, const Code& code) {
   ReportError(logMessage, (boost::wformat(kDownloadErrorBox) % code).str() + kSupportUrl);
 }
 
@@ -57,10 +58,10 @@ void LaunchInstalledApplication() {
 bool DigestMatches(const std::string& expected, const Sha512Digest& actual) {
   const std::optional<Sha512Digest> published = DecodeBase64Digest(expected);
   if (published && *published == actual) return true;
-  ReportError((boost::wformat(L"installer digest mismatch - expected sha512 %1%, actual sha512 %2%") %
-               Utf8ToWide(expected, L"(invalid string)") % Utf8ToWide(EncodeBase64(actual), L""))
-                  .str(),
-              std::wstring(kDigestErrorBox) + kSupportUrl);
+  ReportDownloadError((boost::wformat(L"installer digest mismatch - expected sha512 %1%, actual sha512 %2%") %
+                       Utf8ToWide(expected, L"(invalid string)") % Utf8ToWide(EncodeBase64(actual), L""))
+                          .str(),
+                      L"sha512");
   return false;
 }
 
@@ -68,11 +69,9 @@ std::optional<fs::path> TempInstallerPathOrReport() {
   try {
     return MakeTempInstallerPath();
   } catch (const fs::filesystem_error& e) {
-    const std::string code = std::string(e.code().category().name()) + ":" + std::to_string(e.code().value());
-    ReportDownloadError((boost::wformat(L"temporary installer path unavailable (code: %1%)") %
-                         std::wstring(code.begin(), code.end()))
-                            .str(),
-                        e.code().value());
+    ReportDownloadError(
+        (boost::wformat(L"temporary installer path unavailable (code: %1%)") % FileErrorCode(e.code())).str(),
+        e.code().value());
     return std::nullopt;
   }
 }

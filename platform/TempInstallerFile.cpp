@@ -18,14 +18,17 @@ boost::filesystem::path MakeTempInstallerPath() {
   return directory / boost::filesystem::unique_path(std::wstring(model.begin(), model.end()));
 }
 
+std::wstring FileErrorCode(const boost::system::error_code& code) {
+  const std::string text = std::string(code.category().name()) + ":" + std::to_string(code.value());
+  return std::wstring(text.begin(), text.end());
+}
+
 void RemoveInstallerFile(const boost::filesystem::path& installerPath) {
   try {
     boost::filesystem::remove(installerPath);
   } catch (const boost::filesystem::filesystem_error& e) {
-    const std::string code = std::string(e.code().category().name()) + ":" + std::to_string(e.code().value());
-    LogInfo((boost::wformat(L"post-install couldn't remove file (code: %1%)") %
-             std::wstring(code.begin(), code.end()))
-                .str());
+    LogInfo(
+        (boost::wformat(L"post-install couldn't remove file (code: %1%)") % FileErrorCode(e.code())).str());
   }
 }
 

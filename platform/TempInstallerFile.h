@@ -2,6 +2,8 @@
 #pragma once
 
 #include <boost/filesystem/path.hpp>
+#include <boost/system/error_code.hpp>
+#include <string>
 
 namespace brimo {
 
@@ -9,6 +11,9 @@ namespace brimo {
 // hexadecimal. Creates no file. Throws boost::filesystem::filesystem_error when there is no
 // temporary directory or no random source.
 boost::filesystem::path MakeTempInstallerPath();
+
+// A file-system error as its category's name, a colon and its value: "system:32".
+std::wstring FileErrorCode(const boost::system::error_code& code);
 
 // Removes the installer file after it has run. A missing file is not an error; any other failure is
 // logged at information level and otherwise ignored.
