@@ -120,7 +120,7 @@ dismiss_boxes() {  # dismiss_boxes COUNT [TIMEOUT_MS]
 
 # Installer files the program left in Wine's temporary folder.
 temp_installers() {
-  find "$DRIVE_C/users" -path '*Temp*' -regextype posix-extended \
+  find "$DRIVE_C/users" -regextype posix-extended -path '*Temp*' \
     -regex '.*/[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}\.exe' 2>/dev/null | sort
 }
 
