@@ -59,7 +59,7 @@ bool DigestMatches(const std::string& expected, const Sha512Digest& actual) {
   const std::optional<Sha512Digest> published = DecodeBase64Digest(expected);
   if (published && *published == actual) return true;
   ReportDownloadError((boost::wformat(L"installer digest mismatch - expected sha512 %1%, actual sha512 %2%") %
-                       Utf8ToWide(expected, L"(invalid string)") % Utf8ToWide(EncodeBase64(actual), L""))
+                       Utf8ToWide(expected, kInvalidTextFallback) % Utf8ToWide(EncodeBase64(actual), L""))
                           .str(),
                       L"sha512");
   return false;
@@ -106,7 +106,7 @@ InstallOutcome RunInstall(const std::string& releaseHost, const std::string& cha
   // A 200 whose body was cut short, or that could not be written whole, is no installer: never run it.
   if (!request.LastTransferComplete() || !written) {
     const std::wstring cause = !request.LastTransferComplete()
-                                   ? Utf8ToWide(request.LastTransferError(), L"(invalid string)")
+                                   ? Utf8ToWide(request.LastTransferError(), kInvalidTextFallback)
                                    : L"installer file not written whole or changed by another process";
     ReportDownloadError(L"web request error - download incomplete: " + cause, status);
     return InstallOutcome::Failed;
@@ -137,7 +137,7 @@ void InstallWorker(const std::string& releaseHost, const std::string& channel, c
     outcome = RunInstall(releaseHost, channel, state);
   } catch (const std::exception& e) {
     // Nothing may leave the thread; an unexpected failure ends the run as failed.
-    LogError(L"install worker stopped: " + Utf8ToWide(e.what(), L"(invalid string)"));
+    LogError(L"install worker stopped: " + Utf8ToWide(e.what(), kInvalidTextFallback));
   }
   PostMessageW(window.handle(), WM_COMMAND, static_cast<WPARAM>(outcome), 0);
 }

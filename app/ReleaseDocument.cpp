@@ -58,7 +58,7 @@ std::optional<std::string> InstallerUrlFromDocument(std::istream& body, const st
   try {
     info = ReadReleaseInfo(body);
   } catch (const YAML::Exception& e) {
-    ReportError(L"YAML parser exception: " + Utf8ToWide(e.msg, L"(invalid string)"),
+    ReportError(L"YAML parser exception: " + Utf8ToWide(e.msg, kInvalidTextFallback),
                 std::wstring(kNoCodeMessage) + kSupportUrl);
     return std::nullopt;
   }

@@ -41,6 +41,9 @@ extern basic_dostream<wchar_t> DebugLog;
 void LogInfo(const std::wstring& message);
 void LogError(const std::wstring& message);
 
+// The text that stands in for a library message that is not well-formed UTF-8.
+inline constexpr wchar_t kInvalidTextFallback[] = L"(invalid string)";
+
 // Decodes UTF-8; returns the fallback whole when the bytes are not well-formed UTF-8.
 std::wstring Utf8ToWide(const std::string& text, const std::wstring& fallback);
 
