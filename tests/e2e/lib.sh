@@ -16,8 +16,24 @@ MARKERS="$DRIVE_C/brimo-test"
 FAILURES=0
 PASSES=0
 
-cleanup_e2e() {
+# Copies of the program still running under Wine (their command lines start with the exe's path).
+program_pids() { pgrep -f '^[^ ]*QuarnBrimoInstaller\.exe' || true; }
+
+# Ends every copy of the program and waits until they are gone: a copy that outlives its suite would
+# hold the single-instance mutex, and the next suite's first run would exit 1 at once.
+stop_programs() {
+  [ -n "$(program_pids)" ] || return 0
   "${WINE_RUN[@]}" taskkill /f /im QuarnBrimoInstaller.exe >/dev/null 2>&1 || true
+  for _ in $(seq 100); do
+    [ -n "$(program_pids)" ] || return 0
+    sleep 0.1
+  done
+  echo "copies of the program still running after 10 s: $(program_pids)" >&2
+  return 1
+}
+
+cleanup_e2e() {
+  stop_programs || true
   stop_release_server
   rm -rf "$WORK"
 }
@@ -87,14 +103,29 @@ start_fault_server() {
   setsid python3 "$BRIMO_SOURCE/tools/fault_server.py" --port "$RELEASE_PORT" --root "$1" \
     --pidfile "$WORK/fault.pid" --max-seconds 600 </dev/null >"$WORK/fault.out" 2>&1 &
   for _ in $(seq 100); do grep -q '^listening' "$WORK/fault.out" 2>/dev/null && return 0; sleep 0.1; done
-  echo "fault server did not start" >&2
+  # Every check after this would test against no server: the suite ends here.
+  echo "FAIL: fault server did not start: $(cat "$WORK/fault.out")" >&2
+  exit 1
+}
+# wait_gone PID: waits until the process has ended (a zombie counts as ended), so its port is free.
+wait_gone() {
+  local state
+  for _ in $(seq 100); do
+    state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null || echo Z)
+    [ "$state" = Z ] && return 0
+    sleep 0.1
+  done
+  echo "process $1 still running after 10 s" >&2
   return 1
 }
 stop_release_server() {
   [ -d "$WORK/nginx" ] && "$BRIMO_SOURCE/tools/release-server" stop --state "$WORK/nginx" >/dev/null 2>&1
   rm -rf "$WORK/nginx"
   if [ -f "$WORK/fault.pid" ]; then
-    kill "$(cat "$WORK/fault.pid")" 2>/dev/null || true
+    local pid
+    pid=$(cat "$WORK/fault.pid")
+    kill "$pid" 2>/dev/null || true
+    wait_gone "$pid" || true
     rm -f "$WORK/fault.pid"
   fi
   return 0
