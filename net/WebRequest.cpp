@@ -23,6 +23,8 @@ WebRequest::WebRequest() : handle_(curl_easy_init()), lastResult_(CURLE_OK) {
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &WebRequest::OnProgress);
+  // Changes nothing of what a transfer asks for or accepts, only how much one receive call takes.
+  curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
 }
 
 WebRequest::~WebRequest() { curl_easy_cleanup(Easy(handle_)); }

@@ -17,6 +17,11 @@ using ProgressHandler = std::function<int(std::int64_t total, std::int64_t now)>
 
 inline constexpr char kUserAgent[] = "Quarn Brimo Installer 1.0";
 
+// The library's receive buffer (its default is 16 KiB): each receive call and each call of the body
+// sink then moves up to this much, which is what a download at full speed needs. 512 KiB is the
+// largest size the library accepts.
+inline constexpr long kReceiveBufferBytes = 512 * 1024;
+
 class WebRequest {
  public:
   WebRequest();
