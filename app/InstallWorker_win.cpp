@@ -9,6 +9,7 @@
 #include <boost/format.hpp>
 #include <optional>
 
+#include "InstallerPublisher.h"
 #include "app/InstallWorker.h"
 #include "app/ReleaseDocument.h"
 #include "net/DownloadProgress.h"
@@ -16,6 +17,7 @@
 #include "platform/DebugLog.h"
 #include "platform/ErrorBox.h"
 #include "platform/InstallerFile.h"
+#include "platform/InstallerSignature.h"
 #include "platform/ProcessRunner.h"
 #include "platform/Product.h"
 #include "platform/Sha512.h"
@@ -65,6 +67,16 @@ bool DigestMatches(const std::string& expected, const Sha512Digest& actual) {
   return false;
 }
 
+// With a publisher built in, only an installer that publisher signed is run; a refusal has been
+// reported when this returns false.
+bool SignatureAccepted(const InstallerFile& file) {
+  if (config::kInstallerPublisher[0] == L'\0') return true;
+  const std::optional<std::wstring> refusal = InstallerSignatureRefusal(file, config::kInstallerPublisher);
+  if (!refusal) return true;
+  ReportDownloadError(L"installer signature check failed - " + *refusal, L"signature");
+  return false;
+}
+
 std::optional<fs::path> TempInstallerPathOrReport() {
   try {
     return MakeTempInstallerPath();
@@ -111,7 +123,9 @@ InstallOutcome RunInstall(const std::string& releaseHost, const std::string& cha
     ReportDownloadError(L"web request error - download incomplete: " + cause, status);
     return InstallOutcome::Failed;
   }
-  if (release.sha512 && !DigestMatches(*release.sha512, installerFile.Digest())) {
+  // A download that is not the maker's is removed and never run.
+  if ((release.sha512 && !DigestMatches(*release.sha512, installerFile.Digest())) ||
+      !SignatureAccepted(installerFile)) {
     installerFile.Release();
     RemoveInstallerFile(*installerPath);
     return InstallOutcome::Failed;

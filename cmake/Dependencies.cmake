@@ -7,17 +7,22 @@ if(WIN32)
   execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-deps
                   OUTPUT_VARIABLE BRIMO_DEPS_PREFIX OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
   set(_mingw_root /usr/x86_64-w64-mingw32)
+  include(${CMAKE_CURRENT_LIST_DIR}/DelayLoad.cmake)
 
-  add_library(brimo::boost INTERFACE IMPORTED)
+  # Static libraries as imported targets with their own dependencies, so that the link line puts the
+  # libraries they call (the delay-load import libraries above all) after them.
+  add_library(brimo::boost STATIC IMPORTED)
+  set_target_properties(brimo::boost PROPERTIES IMPORTED_LOCATION ${BRIMO_DEPS_PREFIX}/lib/libboost_filesystem.a)
   target_include_directories(brimo::boost SYSTEM INTERFACE ${BRIMO_DEPS_PREFIX}/boost-include)
   target_compile_definitions(brimo::boost INTERFACE BOOST_FILESYSTEM_STATIC_LINK=1 BOOST_ALL_NO_LIB)
-  target_link_libraries(brimo::boost INTERFACE ${BRIMO_DEPS_PREFIX}/lib/libboost_filesystem.a bcrypt)
+  target_link_libraries(brimo::boost INTERFACE brimo::delay::bcrypt)
 
-  add_library(brimo::curl INTERFACE IMPORTED)
+  add_library(brimo::curl STATIC IMPORTED)
+  set_target_properties(brimo::curl PROPERTIES IMPORTED_LOCATION ${BRIMO_DEPS_PREFIX}/lib/libcurl.a)
   target_include_directories(brimo::curl SYSTEM INTERFACE ${BRIMO_DEPS_PREFIX}/include)
   target_compile_definitions(brimo::curl INTERFACE CURL_STATICLIB)
-  target_link_libraries(brimo::curl INTERFACE ${BRIMO_DEPS_PREFIX}/lib/libcurl.a ${_mingw_root}/lib/libz.a
-                                              ws2_32 crypt32 bcrypt normaliz advapi32)
+  target_link_libraries(brimo::curl INTERFACE ${_mingw_root}/lib/libz.a ws2_32 brimo::delay::crypt32
+                                              brimo::delay::bcrypt normaliz advapi32)
 
   add_library(brimo::yaml INTERFACE IMPORTED)
   target_include_directories(brimo::yaml SYSTEM INTERFACE ${BRIMO_DEPS_PREFIX}/include)

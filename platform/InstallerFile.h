@@ -29,6 +29,11 @@ class InstallerFile {
   // The SHA-512 of every byte written; valid after FinishWriting.
   const Sha512Digest& Digest() const;
 
+  // The file's path, and the handle that holds it once writing has finished (null before, and
+  // after Release): what a check of the file that will run must read.
+  const boost::filesystem::path& Path() const;
+  void* NativeHandle() const;
+
   // Lets go of the file: once the installer process exists, it may do with its file as it likes.
   void Release();
 

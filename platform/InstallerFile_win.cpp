@@ -60,6 +60,7 @@ class HashingFileBuf : public std::streambuf {
 }  // namespace
 
 struct InstallerFile::State {
+  boost::filesystem::path filePath;
   std::wstring path;
   UniqueFileHandle writer;
   UniqueFileHandle holder;
@@ -69,7 +70,8 @@ struct InstallerFile::State {
   std::ostream stream;
 
   explicit State(const boost::filesystem::path& p)
-      : path(p.wstring()),
+      : filePath(p),
+        path(p.wstring()),
         writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr)),
         buffer(writer.get(), hash),
@@ -103,6 +105,10 @@ bool InstallerFile::FinishWriting() {
 }
 
 const Sha512Digest& InstallerFile::Digest() const { return state_->digest; }
+
+const boost::filesystem::path& InstallerFile::Path() const { return state_->filePath; }
+
+void* InstallerFile::NativeHandle() const { return state_->holder ? state_->holder.get() : nullptr; }
 
 void InstallerFile::Release() {
   state_->writer.reset();

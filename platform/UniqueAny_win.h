@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <wincrypt.h>
+
 #include <utility>
 
 namespace brimo {
@@ -51,6 +53,7 @@ inline void CloseHandleValue(HANDLE h) noexcept { ::CloseHandle(h); }
 inline void DeleteDcValue(HDC dc) noexcept { ::DeleteDC(dc); }
 inline void DeleteGdiObjectValue(HGDIOBJ object) noexcept { ::DeleteObject(object); }
 inline void FreeArgvValue(LPWSTR* argv) noexcept { ::LocalFree(argv); }
+inline void FreeCertChainValue(PCCERT_CHAIN_CONTEXT chain) noexcept { ::CertFreeCertificateChain(chain); }
 }  // namespace detail
 
 // Kernel handles whose empty value is null (processes, threads, mutexes).
@@ -61,6 +64,8 @@ using UniqueMemoryDc = UniqueAny<SimpleTraits<HDC, nullptr, detail::DeleteDcValu
 using UniqueGdiObject = UniqueAny<SimpleTraits<HGDIOBJ, nullptr, detail::DeleteGdiObjectValue>>;
 // The argument array of CommandLineToArgvW.
 using UniqueArgv = UniqueAny<SimpleTraits<LPWSTR*, nullptr, detail::FreeArgvValue>>;
+// Certificate chains from CertGetCertificateChain.
+using UniqueCertChain = UniqueAny<SimpleTraits<PCCERT_CHAIN_CONTEXT, nullptr, detail::FreeCertChainValue>>;
 
 // File handles, whose empty value is INVALID_HANDLE_VALUE.
 struct FileHandleTraits {

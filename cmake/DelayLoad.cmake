@@ -1,0 +1,37 @@
+# Delay-loaded imports for the Windows libraries that are not KnownDLLs. A load-time import of such a
+# library is resolved by the loader before any of the program's code runs, from the program's own
+# folder first, so a file of that name planted beside the program would be loaded elevated. Bound
+# at first call instead, each goes through the program's delay-load hook, which loads it from
+# system32 only.
+#
+# brimo_delay_import(NAME) makes brimo::delay::NAME: an import library that delay-loads NAME.dll,
+# made from the exports of MinGW's own libNAME.a. Its .def file (build/delayload/NAME.def) also
+# serves the tests that plant a stand-in library of that name.
+set(BRIMO_DELAY_DIR ${CMAKE_BINARY_DIR}/delayload)
+file(MAKE_DIRECTORY ${BRIMO_DELAY_DIR})
+find_program(BRIMO_NM x86_64-w64-mingw32-nm REQUIRED)
+find_program(BRIMO_DLLTOOL x86_64-w64-mingw32-dlltool REQUIRED)
+
+function(brimo_delay_import name)
+  set(import_lib /usr/x86_64-w64-mingw32/lib/lib${name}.a)
+  set(def ${BRIMO_DELAY_DIR}/${name}.def)
+  set(lib ${BRIMO_DELAY_DIR}/lib${name}_delay.a)
+  if(NOT EXISTS ${lib} OR ${import_lib} IS_NEWER_THAN ${lib})
+    execute_process(COMMAND ${BRIMO_NM} -g ${import_lib} OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY
+                    ERROR_QUIET)
+    string(REGEX MATCHALL " I __imp_[^\n]+" imports "${symbols}")
+    list(TRANSFORM imports REPLACE " I __imp_" "")
+    list(REMOVE_DUPLICATES imports)
+    list(SORT imports)
+    list(JOIN imports "\n" exports)
+    file(WRITE ${def} "LIBRARY ${name}.dll\nEXPORTS\n${exports}\n")
+    execute_process(COMMAND ${BRIMO_DLLTOOL} --input-def ${def} --dllname ${name}.dll --output-delaylib ${lib}
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endif()
+  add_library(brimo::delay::${name} STATIC IMPORTED GLOBAL)
+  set_target_properties(brimo::delay::${name} PROPERTIES IMPORTED_LOCATION ${lib})
+endfunction()
+
+foreach(name crypt32 bcrypt wininet wintrust)
+  brimo_delay_import(${name})
+endforeach()
