@@ -5,8 +5,8 @@
 # system32 only.
 #
 # brimo_delay_import(NAME) makes brimo::delay::NAME: an import library that delay-loads NAME.dll,
-# made from the exports of MinGW's own libNAME.a. Its .def file (build/delayload/NAME.def) also
-# serves the tests that plant a stand-in library of that name.
+# made from the exports of MinGW's own libNAME.a. The same exports, each bound to one stub, are written
+# to build/delayload/NAME-planted.def for the tests that plant a stand-in library of that name.
 set(BRIMO_DELAY_DIR ${CMAKE_BINARY_DIR}/delayload)
 file(MAKE_DIRECTORY ${BRIMO_DELAY_DIR})
 find_program(BRIMO_NM x86_64-w64-mingw32-nm REQUIRED)
@@ -25,6 +25,9 @@ function(brimo_delay_import name)
     list(SORT imports)
     list(JOIN imports "\n" exports)
     file(WRITE ${def} "LIBRARY ${name}.dll\nEXPORTS\n${exports}\n")
+    list(TRANSFORM imports APPEND " = PlantedStub")
+    list(JOIN imports "\n" stubs)
+    file(WRITE ${BRIMO_DELAY_DIR}/${name}-planted.def "LIBRARY ${name}.dll\nEXPORTS\n${stubs}\n")
     execute_process(COMMAND ${BRIMO_DLLTOOL} --input-def ${def} --dllname ${name}.dll --output-delaylib ${lib}
                     COMMAND_ERROR_IS_FATAL ANY)
   endif()
@@ -32,6 +35,7 @@ function(brimo_delay_import name)
   set_target_properties(brimo::delay::${name} PROPERTIES IMPORTED_LOCATION ${lib})
 endfunction()
 
-foreach(name crypt32 bcrypt wininet wintrust)
+set(BRIMO_DELAY_LIBRARIES crypt32 bcrypt wininet wintrust)
+foreach(name ${BRIMO_DELAY_LIBRARIES})
   brimo_delay_import(${name})
 endforeach()

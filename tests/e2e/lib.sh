@@ -5,7 +5,7 @@ set -u
 : "${BRIMO_SOURCE:?}" "${BRIMO_BUILD:?}"
 
 WINE_RUN=("$BRIMO_SOURCE/tools/wine-run" --prefix "$BRIMO_BUILD/wineprefix")
-INSTALLER_EXE="Z:$BRIMO_BUILD/app/QuarnBrimoInstaller.exe"
+INSTALLER_EXE=${INSTALLER_EXE:-"Z:$BRIMO_BUILD/app/QuarnBrimoInstaller.exe"}
 CAPTURE_EXE="$BRIMO_BUILD/tools/brimo-dbgcapture.exe"
 DRIVER_EXE="$BRIMO_BUILD/tools/brimo-driver.exe"
 TEST_INSTALLER="$BRIMO_BUILD/tools/brimo-test-installer.exe"

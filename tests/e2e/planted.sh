@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Libraries planted beside the program, as a web page can drop files into a downloads folder: with
+# Wine told to prefer a library found there over its own, none of them is ever loaded, and the run
+# installs as usual.
+source "$(dirname "$0")/lib.sh"
+downloads="$DRIVE_C/users/Public/Downloads-planted"
+libraries=(crypt32 bcrypt wininet wintrust)
+record="$MARKERS/planted-loaded.txt"
+
+rm -rf "$downloads"
+mkdir -p "$downloads"
+cp "$BRIMO_BUILD/app/QuarnBrimoInstaller.exe" "$BRIMO_BUILD/tools/brimo-plant-probe.exe" "$downloads/"
+for name in "${libraries[@]}"; do cp "$BRIMO_BUILD/planted/$name.dll" "$downloads/"; done
+export WINEDLLOVERRIDES="$(IFS=,; echo "${libraries[*]}")=n,b"
+
+# The stand-ins work: a program that binds crypt32 at load time picks up the planted one.
+reset_markers
+"${WINE_RUN[@]}" "C:\\users\\Public\\Downloads-planted\\brimo-plant-probe.exe" >/dev/null 2>&1 || true
+check "a load-time import takes the planted library" grep -qi 'Downloads-planted.crypt32.dll' "$record"
+
+reset_markers
+release_tree "$WORK/good" "Quarn Brimo Setup 1.0.exe"
+start_nginx "$WORK/good"
+INSTALLER_EXE="C:\\users\\Public\\Downloads-planted\\QuarnBrimoInstaller.exe" run_case planted
+check "a whole install beside planted libraries exits 1" equals "$(code_of planted)" 1
+check "no planted library was loaded" [ ! -e "$record" ]
+check "the installer ran and the app was started" [ -e "$MARKERS/app-started.txt" ]
+
+rm -rf "$downloads"
+finish_e2e

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The program built with a publisher runs an installer only when that publisher signed it under a
+# trusted root, for code signing, in its validity; everything else is refused with its line and box,
+# removed, and never run.
+source "$(dirname "$0")/lib.sh"
+: "${BRIMO_TEST_PUBLISHER:?}"
+INSTALLER_EXE="Z:$BRIMO_BUILD/signed/QuarnBrimoInstaller.exe"
+signing="$BRIMO_BUILD/test-signing"
+sign() { "$BRIMO_SOURCE/tools/test-signing" sign "$signing" "$@"; }
+setup_name="Quarn Brimo Setup 3.0.exe"
+refused_box="Error downloading installation files (code: signature), please contact "
+
+"$BRIMO_SOURCE/tools/test-signing" certs "$signing" "$BRIMO_TEST_PUBLISHER"
+"$BRIMO_SOURCE/tools/test-signing" trust-reg "$signing" "$WORK/trust.reg"
+"${WINE_RUN[@]}" reg import "Z:$WORK/trust.reg" >/dev/null 2>&1
+
+# serve KIND: a release whose installer is the test installer signed with KIND ("unsigned": as built).
+serve() {
+  release_tree "$WORK/$1" "$setup_name"
+  if [ "$1" != unsigned ] && [ "$1" != tampered ]; then sign "$1" "$TEST_INSTALLER" "$WORK/$1/$setup_name"; fi
+}
+
+reset_markers
+serve good
+start_nginx "$WORK/good"
+before=$(temp_installers)
+run_case good
+check "a correctly signed installer runs: exit 1" equals "$(code_of good)" 1
+check "it installed and the app was started" [ -e "$MARKERS/app-started.txt" ]
+check "no error" equals "$(log_of good | grep -c ERROR)" 0
+check "its file was removed" equals "$(temp_installers)" "$before"
+
+# One byte of the signed code changed: the first byte of the code section.
+serve tampered
+sign good "$TEST_INSTALLER" "$WORK/tampered/$setup_name"
+text_offset=$(x86_64-w64-mingw32-objdump -h "$WORK/tampered/$setup_name" | awk '$2 == ".text" { print $6 }')
+printf '\xcc' | dd of="$WORK/tampered/$setup_name" bs=1 seek=$((16#$text_offset)) conv=notrunc status=none
+
+for kind in tampered unsigned untrusted other expired nocodesign; do
+  reset_markers
+  [ "$kind" = tampered ] || serve "$kind"
+  start_nginx "$WORK/$kind"
+  run_case "$kind"
+  check "$kind: exit 3" equals "$(code_of "$kind")" 3
+  check "$kind: the refusal is logged, with what failed" grep -q \
+    "^Quarn Brimo Installer \[ERROR\] installer signature check failed - [a-z].*\((0x[0-9A-F]\{8\})\|'\)\\\\n$" \
+    <(log_of "$kind" | grep ERROR)
+  check "$kind: the box" equals "$(boxes_of "$kind")" "$(box "$refused_box")"
+  check "$kind: nothing ran" [ ! -e "$MARKERS/installer-runs.txt" ]
+  check "$kind: the file was removed" equals "$(temp_installers)" "$before"
+done
+check "another publisher is named in the refusal" equals "$(log_of other | grep ERROR)" "$(error \
+  "installer signature check failed - publisher is 'Other Maker Ltd', expected '$BRIMO_TEST_PUBLISHER'")"
+
+finish_e2e
