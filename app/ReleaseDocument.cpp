@@ -14,8 +14,6 @@ namespace brimo {
 namespace {
 constexpr char kDocumentUrl[] = "%1%/%2%.yml";
 constexpr char kInstallerUrl[] = "%1%/%2%";
-constexpr char kPathKey[] = "path";
-constexpr char kDigestKey[] = "sha512";
 constexpr wchar_t kNoCodeMessage[] =
     L"Unable to find the latest version. Check your internet connection or contact ";
 

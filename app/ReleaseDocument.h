@@ -9,6 +9,10 @@
 
 namespace brimo {
 
+// The keys of a release document: the installer's path on the release host, and its digest.
+inline constexpr char kPathKey[] = "path";
+inline constexpr char kDigestKey[] = "sha512";
+
 struct ReleaseInfo {
   std::string path;
   // The base64 SHA-512 digest of the installer, when the document names one.

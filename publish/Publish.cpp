@@ -1,0 +1,344 @@
+#include "publish/Publish.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <boost/filesystem/operations.hpp>
+#include <cerrno>
+#include <sstream>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <tuple>
+#include <vector>
+#include <yaml-cpp/yaml.h>
+
+#include "app/ReleaseDocument.h"
+#include "net/UrlEscape.h"
+#include "platform/DebugLog.h"
+#include "platform/ErrorBox.h"
+#include "platform/Sha512.h"
+#include "platform/TextConvert.h"
+#include "publish/Authenticode.h"
+
+namespace brimo {
+
+namespace {
+namespace fs = boost::filesystem;
+
+constexpr char kChannelOption[] = "--channel";
+constexpr char kVersionOption[] = "--version";
+constexpr char kPublisherOption[] = "--publisher";
+constexpr char kCaFileOption[] = "--ca-file";
+
+constexpr char kSizeKey[] = "size";
+constexpr char kVersionKey[] = "version";
+constexpr char kDocumentExtension[] = ".yml";
+
+// The read-back compares path and digest, so the URL's host does not matter.
+constexpr char kReadBackHost[] = "release.invalid";
+// Files on their way into the release folder, and second names of the files they replace, are called
+// ".<command>-<64 random bits>".
+constexpr char kStagingRandom[] = "-%%%%-%%%%-%%%%-%%%%";
+constexpr mode_t kPublishedMode = 0644;  // the web server reads what is published
+constexpr std::size_t kCopyChunk = 1 << 16;
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string Quoted(const fs::path& path) { return Quoted(path.string()); }
+
+[[noreturn]] void Fail(const std::string& message) { throw PublishError(message); }
+[[noreturn]] void FailWithErrno(const std::string& message) {
+  throw PublishError(message + ": " + std::generic_category().message(errno));
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now, reporting what close reports.
+  int Close() {
+    const int result = close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+fs::path StagingPath(const fs::path& dir) {
+  try {
+    return dir / fs::unique_path(std::string(".") + kCommandName + kStagingRandom);
+  } catch (const fs::filesystem_error& e) {
+    Fail(std::string("cannot make a file name: ") + e.what());
+  }
+}
+
+// A new file in the release folder under a staging name; removed again unless it was renamed to its
+// final name.
+class StagedFile {
+ public:
+  explicit StagedFile(const fs::path& dir)
+      : path_(StagingPath(dir)),
+        fd_(open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPublishedMode)) {
+    if (fd_.get() < 0) {
+      path_.clear();
+      FailWithErrno("cannot write to the release folder " + Quoted(dir));
+    }
+  }
+  ~StagedFile() {
+    if (!path_.empty()) unlink(path_.c_str());
+  }
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+
+  void Write(const char* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t n = write(fd_.get(), data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) FailWithErrno("cannot write " + Quoted(path_));
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+  }
+
+  // Makes the content durable and readable by the web server whatever the umask, and closes the file.
+  void Finish() {
+    if (fchmod(fd_.get(), kPublishedMode) != 0 || fsync(fd_.get()) != 0 || fd_.Close() != 0)
+      FailWithErrno("cannot write " + Quoted(path_));
+  }
+
+  // Puts the file in place of target in one step.
+  void RenameTo(const fs::path& target) {
+    if (rename(path_.c_str(), target.c_str()) != 0)
+      FailWithErrno("cannot put " + Quoted(target) + " in place");
+    path_.clear();
+  }
+
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+  FileDescriptor fd_;
+};
+
+// Keeps a second name for the file about to be replaced, so that a failure after the replacement can
+// put it back; a file that was not there is removed instead.
+class Replacement {
+ public:
+  Replacement(const fs::path& dir, const fs::path& target) : target_(target) {
+    struct stat status;
+    if (lstat(target.c_str(), &status) != 0) {
+      if (errno != ENOENT) FailWithErrno("cannot look at " + Quoted(target));
+      return;
+    }
+    const fs::path kept = StagingPath(dir);
+    if (link(target.c_str(), kept.c_str()) != 0)
+      FailWithErrno("cannot keep " + Quoted(target) + " to put back");
+    kept_ = kept;
+  }
+  ~Replacement() {
+    if (!kept_.empty()) unlink(kept_.c_str());
+  }
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
+
+  // Returns what went wrong, if anything, as text to add to the failure that caused it.
+  std::string PutBack() {
+    const int result = kept_.empty() ? unlink(target_.c_str()) : rename(kept_.c_str(), target_.c_str());
+    if (result != 0)
+      return "; " + Quoted(target_) + " could not be put back: " + std::generic_category().message(errno);
+    kept_.clear();
+    return {};
+  }
+
+ private:
+  fs::path target_;
+  fs::path kept_;
+};
+
+void SyncDir(int dirFd, const fs::path& dir) {
+  if (fsync(dirFd) != 0) FailWithErrno("cannot flush the release folder " + Quoted(dir));
+}
+
+// Copies all of source into the staged file; returns the digest and the size of what was copied.
+std::pair<std::string, std::uintmax_t> CopyInto(int source, const fs::path& sourcePath, StagedFile& staged) {
+  Sha512 digest;
+  std::uintmax_t size = 0;
+  std::vector<char> buffer(kCopyChunk);
+  for (;;) {
+    const ssize_t n = read(source, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) FailWithErrno("cannot read the installer " + Quoted(sourcePath));
+    if (n == 0) break;
+    digest.Update(buffer.data(), static_cast<std::size_t>(n));
+    staged.Write(buffer.data(), static_cast<std::size_t>(n));
+    size += static_cast<std::uintmax_t>(n);
+  }
+  return {EncodeBase64(digest.Finish()), size};
+}
+
+std::string DocumentText(const std::string& path, const std::string& sha512, std::uintmax_t size,
+                         const std::optional<std::string>& version) {
+  // Double quotes keep every name a string: "1.0", "true", "~" and names with ':' or '#' alike.
+  YAML::Emitter out;
+  out << YAML::BeginMap;
+  out << YAML::Key << kPathKey << YAML::Value << YAML::DoubleQuoted << path;
+  out << YAML::Key << kDigestKey << YAML::Value << sha512;
+  out << YAML::Key << kSizeKey << YAML::Value << size;
+  if (version) out << YAML::Key << kVersionKey << YAML::Value << YAML::DoubleQuoted << *version;
+  out << YAML::EndMap;
+  if (!out.good()) Fail("cannot write the release document: " + out.GetLastError());
+  return std::string(out.c_str()) + "\n";
+}
+
+// Holds what the program's reader logs and would show while the publish reads a document back.
+class ReaderMessages {
+ public:
+  ReaderMessages() {
+    SetDebugStringObserver([this](const std::wstring& text) { log_ += WideToUtf8(text); });
+    SetErrorBoxObserver([](const std::wstring&) {});
+  }
+  ~ReaderMessages() {
+    SetDebugStringObserver(nullptr);
+    SetErrorBoxObserver(nullptr);
+  }
+  ReaderMessages(const ReaderMessages&) = delete;
+  ReaderMessages& operator=(const ReaderMessages&) = delete;
+  const std::string& log() const { return log_; }
+
+ private:
+  std::string log_;
+};
+
+// Refuses a document from which the program would not take exactly this path and digest.
+void RequireReadBack(const std::string& text, const std::string& path, const std::string& sha512) {
+  std::istringstream body(text);
+  ReleaseInfo info;
+  const ReaderMessages messages;
+  if (!InstallerUrlFromDocument(body, kReadBackHost, &info))
+    Fail("refusing to publish: the program cannot read the release document:\n" + messages.log());
+  if (info.path != path || info.sha512 != sha512)
+    Fail("refusing to publish: the program would read path " + Quoted(info.path) + " and sha512 " +
+         Quoted(info.sha512.value_or("")) + ", not " + Quoted(path) + " and " + Quoted(sha512));
+}
+}  // namespace
+
+bool IsChannelName(const std::string& channel) {
+  if (channel.empty() || channel[0] == '.') return false;
+  for (const char c : channel)
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+          c == '_' || c == '-'))
+      return false;
+  return true;
+}
+
+std::string UsageText() {
+  return std::string("usage: ") + kCommandName + " [" + kChannelOption + " NAME] [" + kVersionOption +
+         " TEXT] [" + kPublisherOption + " NAME [" + kCaFileOption + " PEM]] INSTALLER RELEASE_DIR";
+}
+
+PublishOptions ParseCommandLine(const std::vector<std::string>& args) {
+  PublishOptions options;
+  std::vector<std::string> operands;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") {
+      operands.insert(operands.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    }
+    if (arg.size() < 2 || arg[0] != '-') {
+      operands.push_back(arg);
+      continue;
+    }
+    if (i + 1 == args.size()) throw UsageError(arg + " needs a value");
+    const std::string& value = args[++i];
+    if (arg == kChannelOption)
+      options.channel = value;
+    else if (arg == kVersionOption)
+      options.version = value;
+    else if (arg == kPublisherOption)
+      options.publisher = value;
+    else if (arg == kCaFileOption)
+      options.caFile = fs::path(value);
+    else
+      throw UsageError("unknown option " + arg);
+  }
+  if (operands.size() != 2) throw UsageError("expected INSTALLER and RELEASE_DIR");
+  options.installer = operands[0];
+  options.releaseDir = operands[1];
+  if (!IsChannelName(options.channel))
+    throw UsageError("channel " + Quoted(options.channel) +
+                     " is not letters, digits, '.', '_' and '-' (not starting with '.')");
+  if (options.caFile && !options.publisher)
+    throw UsageError(std::string(kCaFileOption) + " needs " + kPublisherOption);
+  return options;
+}
+
+Published Publish(const PublishOptions& options) {
+  if (!IsChannelName(options.channel)) Fail("channel " + Quoted(options.channel) + " cannot name a document");
+  if (options.version && !DecodeUtf8(*options.version)) Fail("the version is not UTF-8 text");
+  const std::string name = options.installer.filename().string();
+  const std::string documentName = options.channel + kDocumentExtension;
+  if (name == documentName) Fail("the installer cannot be called like the release document " + Quoted(name));
+  // The same rule as the program's: a path whose escaped form does not fit its buffer is refused.
+  const SegmentEscape escaped = EscapePathSegment(name);
+  if (escaped.length >= kEscapeBufferSize)
+    Fail("the installer name " + Quoted(name) +
+         " is too long for the program: its escaped form needs a buffer of " +
+         std::to_string(escaped.length) + " characters, the program's has " +
+         std::to_string(kEscapeBufferSize));
+
+  const FileDescriptor source(open(options.installer.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat sourceStatus;
+  if (source.get() < 0 || fstat(source.get(), &sourceStatus) != 0)
+    FailWithErrno("cannot read the installer " + Quoted(options.installer));
+  if (!S_ISREG(sourceStatus.st_mode))
+    Fail("the installer " + Quoted(options.installer) + " is not a regular file");
+  const FileDescriptor dir(open(options.releaseDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) FailWithErrno("cannot open the release folder " + Quoted(options.releaseDir));
+  if (flock(dir.get(), LOCK_EX) != 0)
+    FailWithErrno("cannot lock the release folder " + Quoted(options.releaseDir));
+
+  // The copy is what gets digested, checked and put in place, whatever happens to the source meanwhile.
+  StagedFile installer(options.releaseDir);
+  Published published;
+  published.path = name;
+  std::tie(published.sha512, published.size) = CopyInto(source.get(), options.installer, installer);
+  installer.Finish();
+  if (options.publisher) {
+    try {
+      RequireSigner(installer.path(), *options.publisher, options.caFile);
+    } catch (const PublishError& e) {
+      Fail("refusing to publish " + Quoted(options.installer) + ": " + e.what());
+    }
+  }
+  const std::string text = DocumentText(name, published.sha512, published.size, options.version);
+  RequireReadBack(text, name, published.sha512);
+  StagedFile document(options.releaseDir);
+  document.Write(text.data(), text.size());
+  document.Finish();
+
+  // The installer first and the document last: a client that reads the document in between gets the
+  // old one, which still names an installer that is there.
+  const fs::path installerTarget = options.releaseDir / name;
+  const fs::path documentTarget = options.releaseDir / documentName;
+  Replacement replaced(options.releaseDir, installerTarget);
+  installer.RenameTo(installerTarget);
+  try {
+    SyncDir(dir.get(), options.releaseDir);
+    document.RenameTo(documentTarget);
+  } catch (const PublishError& e) {
+    Fail(e.what() + replaced.PutBack());
+  }
+  SyncDir(dir.get(), options.releaseDir);
+  published.written = {installerTarget, documentTarget};
+  return published;
+}
+
+}  // namespace brimo

@@ -1,0 +1,234 @@
+// Publishing into real folders and reading the result back with the program's own reader.
+#include <boost/filesystem/operations.hpp>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+#include <yaml-cpp/yaml.h>
+
+#include "LogCapture.h"
+#include "app/ReleaseDocument.h"
+#include "platform/Sha512.h"
+#include "publish/Publish.h"
+
+namespace brimo {
+namespace {
+
+namespace fs = boost::filesystem;
+
+using Files = std::map<std::string, std::string>;  // name -> content
+
+void WriteFile(const fs::path& path, const std::string& content) {
+  std::ofstream out(path.string(), std::ios_base::binary | std::ios_base::trunc);
+  out << content;
+  out.close();
+  ASSERT_TRUE(out) << path;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path.string(), std::ios_base::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Every file of a folder with its content: staging files left behind show up here too.
+Files Snapshot(const fs::path& dir) {
+  Files files;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir))
+    files[entry.path().filename().string()] =
+        fs::is_directory(entry.path()) ? "(folder)" : ReadFile(entry.path());
+  return files;
+}
+
+std::string DigestOf(const std::string& content) {
+  Sha512 digest;
+  digest.Update(content.data(), content.size());
+  return EncodeBase64(digest.Finish());
+}
+
+class Publishing : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(source);
+    fs::create_directories(release);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  // Publishes a new installer file called name with content into the release folder.
+  Published PublishFile(const std::string& name, const std::string& content, PublishOptions options = {}) {
+    options.installer = source / name;
+    options.releaseDir = release;
+    WriteFile(options.installer, content);
+    return Publish(options);
+  }
+
+  // What the program takes from the channel's document in the release folder; fails the test when it
+  // cannot read it.
+  ReleaseInfo ReadBack(const std::string& channel = kDefaultChannel) {
+    test::LogCapture capture;
+    std::ifstream body((release / (channel + ".yml")).string(), std::ios_base::binary);
+    ReleaseInfo info;
+    EXPECT_TRUE(InstallerUrlFromDocument(body, "release.test", &info)) << channel;
+    EXPECT_TRUE(capture.strings().empty());
+    return info;
+  }
+
+  void ExpectRefused(const std::string& name, const std::string& content, const std::string& because,
+                     PublishOptions options = {}) {
+    try {
+      PublishFile(name, content, options);
+      ADD_FAILURE() << "published " << name;
+    } catch (const PublishError& e) {
+      EXPECT_NE(std::string(e.what()).find(because), std::string::npos) << e.what();
+    }
+  }
+
+  const fs::path root_ = fs::temp_directory_path() / fs::unique_path("brimo-publish-test-%%%%-%%%%");
+  const fs::path source = root_ / "source";
+  const fs::path release = root_ / "release";
+};
+
+TEST_F(Publishing, AwkwardNamesAndVersionsReachTheProgramAsWritten) {
+  // One name a line: blanks, YAML indicators, quotes, non-ASCII letters, and names YAML would take
+  // for a boolean, a number or null.
+  std::istringstream names(
+      "Quarn Brimo Setup 1.0.exe\na: b#c.exe\nx #y.exe\nit's \"quoted\".exe\n-leading.exe\n- dash\n"
+      "!tag &anchor *alias\nCafé Ünïcode 日本.exe\ntrue\n1.0\nnull\n~\n? key\n[x]{y},z\n%20\\.exe\n"
+      "  spaced  ");
+  int i = 0;
+  for (std::string name; std::getline(names, name); ++i) {
+    const std::string content = "MZ " + name;
+    PublishOptions options;
+    options.channel = "c" + std::to_string(i);
+    options.version = name;
+    const Published published = PublishFile(name, content, options);
+    const ReleaseInfo info = ReadBack(options.channel);
+    EXPECT_EQ(info.path, name);
+    EXPECT_EQ(info.sha512, DigestOf(content)) << name;
+    EXPECT_EQ(ReadFile(release / info.path), content) << name;
+    EXPECT_EQ(published.written,
+              (std::vector<fs::path>{release / name, release / (options.channel + ".yml")}));
+
+    // The keys the program does not read: the size as a number, the version as a string.
+    const YAML::Node document = YAML::LoadFile((release / (options.channel + ".yml")).string());
+    EXPECT_EQ(document.size(), 4u);
+    EXPECT_EQ(document["size"].as<std::uintmax_t>(), content.size()) << name;
+    EXPECT_EQ(document["version"].Tag(), "!") << name;  // quoted: never a number or null
+    EXPECT_EQ(document["version"].as<std::string>(), name);
+  }
+  PublishFile("plain.exe", "MZ");
+  EXPECT_FALSE(YAML::LoadFile((release / "latest.yml").string())["version"]);
+}
+
+TEST_F(Publishing, PublishingAgainReplacesBothFilesWholeAndLeavesNoOtherFiles) {
+  const mode_t previous = umask(077);  // the web server must read what is published all the same
+  PublishFile("Setup 1.exe", "one");
+  umask(previous);
+  for (const char* name : {"Setup 1.exe", "latest.yml"})
+    EXPECT_EQ(fs::status(release / name).permissions(), fs::perms(0644)) << name;
+
+  PublishFile("Setup 2.exe", "two");
+  EXPECT_EQ(ReadBack().path, "Setup 2.exe");
+  EXPECT_EQ(ReadBack().sha512, DigestOf("two"));
+  // Earlier installers stay for the clients that are still downloading them.
+  Files expected{
+      {"Setup 1.exe", "one"}, {"Setup 2.exe", "two"}, {"latest.yml", ReadFile(release / "latest.yml")}};
+  EXPECT_EQ(Snapshot(release), expected);
+
+  // The same name again: the file is replaced in one step, the document names the new content.
+  PublishFile("Setup 2.exe", "two, fixed");
+  EXPECT_EQ(ReadBack().sha512, DigestOf("two, fixed"));
+  expected["Setup 2.exe"] = "two, fixed";
+  expected["latest.yml"] = ReadFile(release / "latest.yml");
+  EXPECT_EQ(Snapshot(release), expected);
+}
+
+TEST_F(Publishing, ARefusedPublishLeavesTheCurrentReleaseAsItWas) {
+  PublishFile("current.exe", "current");
+  const Files before = Snapshot(release);
+
+  // "a", 170 blanks and "b" escape to 512 characters: with the terminating zero, one more than fits.
+  ExpectRefused("a" + std::string(170, ' ') + "b", "long", "needs a buffer of 513 characters");
+  // The emitter writes bytes that are not UTF-8 as U+FFFD; the program would ask for another file.
+  ExpectRefused("bad\xFF.exe", "bad", "refusing to publish: the program would read path");
+  ExpectRefused("latest.yml", "MZ", "called like the release document");
+  PublishOptions badVersion;
+  badVersion.version = "1.\xC3";
+  ExpectRefused("v.exe", "MZ", "not UTF-8", badVersion);
+  EXPECT_EQ(Snapshot(release), before);
+
+  // One blank fewer fits exactly.
+  const std::string longest = "a" + std::string(170, ' ');
+  PublishFile(longest, "longest");
+  EXPECT_EQ(ReadBack().path, longest);
+}
+
+TEST_F(Publishing, AFailedDocumentReplacementPutsBackTheInstallerItReplaced) {
+  // A folder where the document belongs cannot be replaced by a file: the installer is in place by
+  // then, and is undone.
+  PublishOptions stable;
+  stable.channel = "stable";
+  PublishFile("Setup.exe", "stable", stable);
+  fs::create_directories(release / "latest.yml" / "occupied");
+  const Files before = Snapshot(release);
+
+  ExpectRefused("Setup.exe", "replacement", "cannot put");
+  ExpectRefused("New.exe", "new", "cannot put");
+  EXPECT_EQ(Snapshot(release), before);
+  EXPECT_EQ(ReadBack("stable").sha512, DigestOf("stable"));
+}
+
+TEST_F(Publishing, MissingInstallersAndUnusableFoldersAreReported) {
+  PublishOptions options;
+  options.releaseDir = release;
+  options.installer = source / "missing.exe";
+  EXPECT_THROW(Publish(options), PublishError);
+  options.installer = source;
+  EXPECT_THROW(Publish(options), PublishError);
+
+  WriteFile(source / "Setup.exe", "MZ");
+  options.installer = source / "Setup.exe";
+  WriteFile(root_ / "file", "not a folder");
+  // Tests run as root, for whom permission bits do not stop writing; /proc is a folder where even
+  // root cannot create a file.
+  for (const fs::path& dir :
+       {root_ / "missing", root_ / "file", root_ / "file" / "below", fs::path("/proc")}) {
+    options.releaseDir = dir;
+    try {
+      Publish(options);
+      ADD_FAILURE() << "published into " << dir;
+    } catch (const PublishError& e) {
+      EXPECT_NE(std::string(e.what()).find(dir.string()), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_EQ(Snapshot(release), Files{});
+  EXPECT_EQ(ReadFile(root_ / "file"), "not a folder");
+}
+
+TEST(PublishCommandLine, OptionsAndOperands) {
+  const PublishOptions defaults = ParseCommandLine({"Setup.exe", "release"});
+  EXPECT_EQ(defaults.channel, "latest");
+  EXPECT_FALSE(defaults.version || defaults.publisher || defaults.caFile);
+
+  const PublishOptions all =
+      ParseCommandLine({"--channel", "beta-2", "--version", "--1.0", "--publisher", "Q Ltd", "--ca-file",
+                        "root.pem", "--", "-Setup.exe", "release"});
+  EXPECT_EQ(all.channel, "beta-2");
+  EXPECT_EQ(all.version, "--1.0");
+  EXPECT_EQ(all.publisher, "Q Ltd");
+  EXPECT_EQ(all.caFile, fs::path("root.pem"));
+  EXPECT_EQ(all.installer, "-Setup.exe");
+
+  using Args = std::vector<std::string>;
+  for (const Args& bad :
+       {Args{"Setup.exe"}, Args{"Setup.exe", "release", "more"}, Args{"--verbose", "x", "S", "r"},
+        Args{"S", "r", "--channel"}, Args{"--ca-file", "root.pem", "S", "r"}, Args{"--channel", "", "S", "r"},
+        Args{"--channel", ".hidden", "S", "r"}, Args{"--channel", "../latest", "S", "r"}})
+    EXPECT_THROW(ParseCommandLine(bad), UsageError) << ::testing::PrintToString(bad);
+}
+
+}  // namespace
+}  // namespace brimo
