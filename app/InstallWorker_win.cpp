@@ -99,7 +99,7 @@ InstallOutcome RunInstall(const std::string& releaseHost, const std::string& cha
   const std::optional<std::string> installerUrl = FetchInstallerUrl(request, releaseHost, channel, &release);
   if (!installerUrl) return InstallOutcome::Failed;
 
-  InstallerFile installerFile(*installerPath);
+  InstallerFile installerFile(*installerPath, release.sha512.has_value());
   LogInfo(L"sending http request for installer");
   request.SetProgressHandler(MakeDownloadProgressHandler(state.cancelRequested, state.percent,
                                                          state.rateKiBps, lastSampleTime, lastSampleBytes));

@@ -1,6 +1,6 @@
 // The downloaded installer on disk. From the moment it is created until the installer process has
 // been started, other processes may read the file but neither write, rename nor delete it, so what
-// runs elevated is what was downloaded. The bytes are hashed as they are written.
+// runs elevated is what was downloaded. The bytes are hashed as they are written, when asked for.
 #pragma once
 
 #include <boost/filesystem/path.hpp>
@@ -13,8 +13,10 @@ namespace brimo {
 
 class InstallerFile {
  public:
-  // Creates (or truncates) the file for writing.
-  explicit InstallerFile(const boost::filesystem::path& path);
+  // Creates (or truncates) the file for writing; with hashContent, every byte written is hashed.
+  // Hashing costs more than writing (under Wine several times more), so only a download whose
+  // digest will be checked asks for it.
+  explicit InstallerFile(const boost::filesystem::path& path, bool hashContent = true);
   ~InstallerFile();
   InstallerFile(const InstallerFile&) = delete;
   InstallerFile& operator=(const InstallerFile&) = delete;
@@ -26,7 +28,7 @@ class InstallerFile {
   // created or written whole, or when it was touched by anyone else in between.
   bool FinishWriting();
 
-  // The SHA-512 of every byte written; valid after FinishWriting.
+  // The SHA-512 of every byte written; valid after FinishWriting, when hashing.
   const Sha512Digest& Digest() const;
 
   // The file's path, and the handle that holds it once writing has finished (null before, and

@@ -29,10 +29,10 @@ bool SameFileUnchanged(const FileIdentity& a, const FileIdentity& b) {
          a.basic.ChangeTime.QuadPart == b.basic.ChangeTime.QuadPart;
 }
 
-// Writes each chunk straight to the file and into the hash; a failed write fails the stream.
+// Writes each chunk straight to the file and into the hash, if any; a failed write fails the stream.
 class HashingFileBuf : public std::streambuf {
  public:
-  HashingFileBuf(HANDLE file, Sha512& hash) : file_(file), hash_(hash) {}
+  HashingFileBuf(HANDLE file, Sha512* hash) : file_(file), hash_(hash) {}
 
  protected:
   std::streamsize xsputn(const char* data, std::streamsize count) override {
@@ -41,7 +41,7 @@ class HashingFileBuf : public std::streambuf {
       const DWORD chunk = static_cast<DWORD>(std::min<std::streamsize>(count - done, 1 << 30));
       DWORD written = 0;
       if (!WriteFile(file_, data + done, chunk, &written, nullptr) || written == 0) break;
-      hash_.Update(data + done, written);
+      if (hash_) hash_->Update(data + done, written);
       done += written;
     }
     return done;
@@ -54,7 +54,7 @@ class HashingFileBuf : public std::streambuf {
 
  private:
   HANDLE file_;
-  Sha512& hash_;
+  Sha512* hash_;
 };
 
 }  // namespace
@@ -69,18 +69,19 @@ struct InstallerFile::State {
   HashingFileBuf buffer;
   std::ostream stream;
 
-  explicit State(const boost::filesystem::path& p)
+  State(const boost::filesystem::path& p, bool hashContent)
       : filePath(p),
         path(p.wstring()),
         writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr)),
-        buffer(writer.get(), hash),
+        buffer(writer.get(), hashContent ? &hash : nullptr),
         stream(&buffer) {
     if (!writer) stream.setstate(std::ios::badbit);
   }
 };
 
-InstallerFile::InstallerFile(const boost::filesystem::path& path) : state_(std::make_unique<State>(path)) {}
+InstallerFile::InstallerFile(const boost::filesystem::path& path, bool hashContent)
+    : state_(std::make_unique<State>(path, hashContent)) {}
 
 InstallerFile::~InstallerFile() = default;
 
