@@ -155,7 +155,25 @@ temp_installers() {
     -regex '.*/[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}\.exe' 2>/dev/null | sort
 }
 
-reset_markers() { rm -rf "$MARKERS" "$DRIVE_C/Program Files/Quarn Brimo Beta"; }
+# The installed application is started by the program and runs on its own, so its record may come
+# after the program has exited: waits up to 10 s for it (false if it never comes).
+app_started() {
+  for _ in $(seq 100); do
+    [ -s "$MARKERS/app-started.txt" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Clears the records of the installer and the application, once a previous case's application (which
+# may outlive the program) has ended and can no longer write into the next case's records.
+reset_markers() {
+  for _ in $(seq 100); do
+    pgrep -f 'Quarn Brimo Beta\.exe' >/dev/null || break
+    sleep 0.1
+  done
+  rm -rf "$MARKERS" "$DRIVE_C/Program Files/Quarn Brimo Beta"
+}
 
 # The support address the program was built with ends most message-box texts.
 support=${BRIMO_SUPPORT_URL:-$(sed -n 's/^BRIMO_SUPPORT_URL:STRING=//p' "$BRIMO_BUILD/CMakeCache.txt")}

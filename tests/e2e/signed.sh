@@ -26,7 +26,7 @@ start_nginx "$WORK/good"
 before=$(temp_installers)
 run_case good
 check "a correctly signed installer runs: exit 1" equals "$(code_of good)" 1
-check "it installed and the app was started" [ -e "$MARKERS/app-started.txt" ]
+check "it installed and the app was started" app_started
 check "no error" equals "$(log_of good | grep -c ERROR)" 0
 check "its file was removed" equals "$(temp_installers)" "$before"
 
