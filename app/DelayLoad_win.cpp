@@ -16,7 +16,8 @@
 
 namespace {
 
-std::wstring Narrow(const char* text) { return text ? std::wstring(text, text + std::strlen(text)) : L"?"; }
+// DLL and entry-point names are ASCII.
+std::wstring Widen(const char* text) { return text ? std::wstring(text, text + std::strlen(text)) : L"?"; }
 
 [[noreturn]] void FailDelayLoad(const std::wstring& what, DWORD code) {
   brimo::LogError((boost::wformat(L"%1% (code: %2%)") % what % code).str());
@@ -25,7 +26,7 @@ std::wstring Narrow(const char* text) { return text ? std::wstring(text, text + 
 
 FARPROC WINAPI NotifyHook(unsigned notification, PDelayLoadInfo info) {
   if (notification != dliNotePreLoadLibrary) return nullptr;
-  const std::wstring name = Narrow(info->szDll);
+  const std::wstring name = Widen(info->szDll);
   HMODULE module = LoadLibraryExW(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   // Returning null would let the helper fall back to a plain search; fail here instead.
   if (!module) FailDelayLoad(L"library unavailable - " + name, GetLastError());
@@ -33,10 +34,10 @@ FARPROC WINAPI NotifyHook(unsigned notification, PDelayLoadInfo info) {
 }
 
 FARPROC WINAPI FailureHook(unsigned notification, PDelayLoadInfo info) {
-  const std::wstring library = Narrow(info->szDll);
+  const std::wstring library = Widen(info->szDll);
   if (notification == dliFailGetProc) {
     const std::wstring entry = info->dlp.fImportByName
-                                   ? Narrow(info->dlp.szProcName)
+                                   ? Widen(info->dlp.szProcName)
                                    : (boost::wformat(L"#%1%") % info->dlp.dwOrdinal).str();
     FailDelayLoad(L"library entry point unavailable - " + library + L"!" + entry, info->dwLastError);
   }

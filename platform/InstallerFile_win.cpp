@@ -60,8 +60,7 @@ class HashingFileBuf : public std::streambuf {
 }  // namespace
 
 struct InstallerFile::State {
-  boost::filesystem::path filePath;
-  std::wstring path;
+  boost::filesystem::path path;
   UniqueFileHandle writer;
   UniqueFileHandle holder;
   Sha512 hash;
@@ -70,8 +69,7 @@ struct InstallerFile::State {
   std::ostream stream;
 
   State(const boost::filesystem::path& p, bool hashContent)
-      : filePath(p),
-        path(p.wstring()),
+      : path(p),
         writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr)),
         buffer(writer.get(), hashContent ? &hash : nullptr),
@@ -107,7 +105,7 @@ bool InstallerFile::FinishWriting() {
 
 const Sha512Digest& InstallerFile::Digest() const { return state_->digest; }
 
-const boost::filesystem::path& InstallerFile::Path() const { return state_->filePath; }
+const boost::filesystem::path& InstallerFile::Path() const { return state_->path; }
 
 void* InstallerFile::NativeHandle() const { return state_->holder ? state_->holder.get() : nullptr; }
 
