@@ -11,6 +11,9 @@
 //   region-rows                       region=<type> corner_tl=rrrr/rrrr/rrrr/rrrr corner_br=...
 //                                     (4 rows top to bottom, 1 = pixel inside the window region)
 //   key VK | keydown VK | close | command N | timer ID                 posted=1
+//     with --sync: sent instead, returns once the window procedure has handled it    handled=1
+//   sync                              handled=1 once the window's thread answers a WM_NULL (a round
+//                                     trip: it fails when the thread has left its message loop)
 //   boxes [--timeout MS] [--dismiss] [--count N]   BOX caption=<text> text=<text>   (one line per box)
 //   wait-gone [--timeout MS]          gone=1
 //   screen                            screen_w=N screen_h=N
@@ -43,6 +46,7 @@ struct Options {
   long long timeoutMs = -1;  // -1: the command's default
   bool visible = false;
   bool dismiss = false;
+  bool sync = false;
   long long count = 0;
   std::wstring windowClass = L"BrimoSwiftlaneSetup";
 };
@@ -73,6 +77,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
       options.visible = true;
     } else if (arg == L"--dismiss") {
       options.dismiss = true;
+    } else if (arg == L"--sync") {
+      options.sync = true;
     } else if (arg == L"--class") {
       if (i + 1 >= argc) return false;
       options.windowClass = argv[++i];
@@ -315,7 +321,7 @@ int wmain(int argc, wchar_t** argv) {
     return options.positional.empty() ? WaitGone(options.windowClass, timeoutMs) : Usage();
 
   bool takesNumber = cmd == L"key" || cmd == L"keydown" || cmd == L"command" || cmd == L"timer";
-  bool takesNothing = cmd == L"find" || cmd == L"region-rows" || cmd == L"close";
+  bool takesNothing = cmd == L"find" || cmd == L"region-rows" || cmd == L"close" || cmd == L"sync";
   long long number = 0;
   if (takesNumber ? (options.positional.size() != 1 || !ParseNumber(options.positional[0], number))
                   : (!takesNothing || !options.positional.empty()))
@@ -338,8 +344,19 @@ int wmain(int argc, wchar_t** argv) {
                  : cmd == L"keydown" ? WM_KEYDOWN
                  : cmd == L"command" ? WM_COMMAND
                  : cmd == L"timer"   ? WM_TIMER
+                 : cmd == L"sync"    ? WM_NULL
                                      : WM_CLOSE;
   LPARAM lParam = message == WM_KEYUP ? 0xC0000001 : message == WM_KEYDOWN ? 0x00000001 : 0;
+  if (options.sync || message == WM_NULL) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(hwnd, message, static_cast<WPARAM>(number), lParam, SMTO_ABORTIFHUNG, timeoutMs,
+                             &result)) {
+      Print("handled=0 error=" + std::to_string(GetLastError()));
+      return 1;
+    }
+    Print("handled=1");
+    return 0;
+  }
   if (!PostMessageW(hwnd, message, static_cast<WPARAM>(number), lParam)) {
     Print("posted=0 error=" + std::to_string(GetLastError()));
     return 1;

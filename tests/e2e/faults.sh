@@ -84,7 +84,7 @@ start_program stalled
 for _ in $(seq 100); do log_of stalled | grep -q 'request for installer' && break; sleep 0.1; done
 sleep 1
 started=$(date +%s%N)
-driver key 27 >/dev/null
+check "the driver delivers Escape" driver key 27 >/dev/null
 check "stalled: Escape ends it with 2" equals "$(wait_program stalled)" 2
 elapsed_ms=$((($(date +%s%N) - started) / 1000000))
 check "stalled: ends within about a second (took ${elapsed_ms} ms)" [ "$elapsed_ms" -lt 3500 ]
@@ -126,7 +126,7 @@ for _ in $(seq 100); do [ -n "$(comm -13 <(echo "$before") <(temp_installers))" 
 held=$(comm -13 <(echo "$before") <(temp_installers) | head -1)
 check "held: another process cannot write the download" equals "$(driver open-file write "Z:$held")" "error=32"
 check "held: another process cannot delete the download" equals "$(driver open-file delete "Z:$held")" "error=32"
-driver key 27 >/dev/null
+check "the driver delivers Escape" driver key 27 >/dev/null
 wait_program held >/dev/null
 rm -f "$held"
 

@@ -87,7 +87,7 @@ start_program slow
 driver find --visible --timeout 20000 >/dev/null
 for _ in $(seq 50); do log_of slow | grep -q 'request for installer' && break; sleep 0.2; done
 sleep 1
-driver key 27 >/dev/null
+check "the driver delivers Escape" driver key 27 >/dev/null
 check "Escape during the download exits 2" equals "$(wait_program slow)" 2
 check "the cancelled download is logged, no error" equals "$(log_of slow | tail -4)" "$(
   info 'sending http request for installer'; echo
@@ -104,7 +104,7 @@ release_tree "$WORK/busy" "$setup_name" "sleep=3000"
 start_nginx "$WORK/busy"
 start_program busy
 for _ in $(seq 100); do [ -e "$MARKERS/installer-runs.txt" ] || log_of busy | grep -q 'download complete' && break; sleep 0.1; done
-driver key 27 >/dev/null
+check "the driver delivers Escape" driver key 27 >/dev/null
 check "Escape while installing still exits 2" equals "$(wait_program busy 40)" 2
 check "the installer ran to its end and the app was launched" app_started
 check "the log shows the install finishing after Escape" equals "$(log_of busy | tail -3)" "$(

@@ -4,6 +4,10 @@
 set -u
 : "${BRIMO_SOURCE:?}" "${BRIMO_BUILD:?}"
 
+# Requests to the loopback release servers go straight to them, never through a proxy set in the
+# caller's environment.
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY all_proxy no_proxy NO_PROXY
+
 WINE_RUN=("$BRIMO_SOURCE/tools/wine-run" --prefix "$BRIMO_BUILD/wineprefix")
 INSTALLER_EXE=${INSTALLER_EXE:-"Z:$BRIMO_BUILD/app/QuarnBrimoInstaller.exe"}
 CAPTURE_EXE="$BRIMO_BUILD/tools/brimo-dbgcapture.exe"
@@ -95,8 +99,12 @@ start_nginx() {
   stop_release_server
   local rate=()
   [ -n "${2:-}" ] && rate=(--rate "$2")
-  "$BRIMO_SOURCE/tools/release-server" start --root "$1" --port "$RELEASE_PORT" --state "$WORK/nginx" "${rate[@]}" \
-    >/dev/null
+  if ! "$BRIMO_SOURCE/tools/release-server" start --root "$1" --port "$RELEASE_PORT" --state "$WORK/nginx" \
+    "${rate[@]}" >"$WORK/nginx.out" 2>&1; then
+    # Every check after this would test against no server: the suite ends here.
+    echo "FAIL: release server (nginx) did not start: $(cat "$WORK/nginx.out")" >&2
+    exit 1
+  fi
 }
 start_fault_server() {
   stop_release_server
@@ -184,9 +192,17 @@ run_case() {
   shift
   start_program "$name" "$@"
   : >"$WORK/$name.boxes"
+  local rc
   while [ ! -s "$WORK/$name.rc" ]; do
-    driver boxes --dismiss --timeout 500 2>/dev/null | sed -n 's/^BOX caption=\(.*\) text=\(.*\)$/\1|\2/p' \
-      >>"$WORK/$name.boxes" || true
+    # Exit 1 is "no box within the time-out"; anything else is the driver's own failure.
+    driver boxes --dismiss --timeout 500 >"$WORK/$name.driver" 2>&1
+    rc=$?
+    sed -n 's/^BOX caption=\(.*\) text=\(.*\)$/\1|\2/p' "$WORK/$name.driver" >>"$WORK/$name.boxes"
+    if [ $rc -gt 1 ]; then
+      FAILURES=$((FAILURES + 1))
+      echo "FAIL: $name: the driver failed (exit $rc): $(cat "$WORK/$name.driver")" >&2
+      break
+    fi
   done
   wait_program "$name" >"$WORK/$name.code"
 }

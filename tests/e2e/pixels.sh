@@ -39,7 +39,7 @@ sleep 2.5
 shot pixels-downloading "$window"
 check "downloading at 42.5 %: the splash as drawn" \
   check_shot "$shots/pixels-downloading.png" --phase downloading --frame 42
-driver key 27 >/dev/null
+check "the driver delivers Escape" driver key 27 >/dev/null
 check "Escape ends the stalled download with 2" equals "$(wait_program downloading)" 2
 comm -13 <(echo "$before") <(temp_installers) | xargs -r rm -f
 

@@ -29,23 +29,27 @@ start_program second --not-silent
 check "a second copy exits 1" equals "$(wait_program second 20)" 1
 check "a second copy logs nothing" equals "$(log_of second)" ""
 
-driver keydown 27 >/dev/null
-driver key 65 >/dev/null
-driver command 0 >/dev/null
-driver command 4 >/dev/null
-driver timer 1 >/dev/null
-sleep 1
-check "other keys, Escape not yet released and WM_COMMAND 0/4 change nothing" [ ! -s "$WORK/first.rc" ]
+# Each message is sent, so the driver returns once the window procedure has handled it; the closing
+# round trip succeeds only while the window's thread is still in its message loop (a run that
+# decided to end would have left it).
+check "Escape pressed, not yet released: handled" driver keydown 27 --sync
+check "another key: handled" driver key 65 --sync
+check "WM_COMMAND 0: handled" driver command 0 --sync
+check "WM_COMMAND 4: handled" driver command 4 --sync
+check "a timer tick: handled" driver timer 1 --sync
+check "other keys, Escape not yet released and WM_COMMAND 0/4 change nothing: still in the message loop" \
+  driver sync --timeout 5000
+check "and not ended" [ ! -s "$WORK/first.rc" ]
 check "no line beyond start-up" equals "$(log_of first | grep -c -E 'exiting|finished')" 0
 
-driver key 27 >/dev/null
+check "Escape released: handled" driver key 27 --sync
 check "Escape released ends the run with 2" equals "$(wait_program first)" 2
 check "Escape logs, then finished, as separate strings" \
   equals "$(log_of first | grep -E 'exiting|finished')" "$(info 'exiting - user pressed escape'; echo; info finished)"
 
 start_program closing
 driver find --visible --timeout 20000 >/dev/null
-driver close >/dev/null
+check "the close is handled" driver close --sync
 check "closing the window ends the run with 2" equals "$(wait_program closing)" 2
 check "closing logs, then finished" \
   equals "$(log_of closing | grep -E 'exiting|finished')" "$(info 'exiting - user closed window'; echo; info finished)"
