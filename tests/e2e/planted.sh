@@ -26,5 +26,23 @@ check "a whole install beside planted libraries exits 1" equals "$(code_of plant
 check "no planted library was loaded" [ ! -e "$record" ]
 check "the installer ran and the app was started" app_started
 
+# The build with a publisher and a signed installer: the signature check calls into wintrust and
+# crypt32 themselves, and still loads none of the planted ones.
+: "${BRIMO_TEST_PUBLISHER:?}"
+signing="$BRIMO_BUILD/test-signing"
+"$BRIMO_SOURCE/tools/test-signing" certs "$signing" "$BRIMO_TEST_PUBLISHER"
+"$BRIMO_SOURCE/tools/test-signing" trust-reg "$signing" "$WORK/trust.reg"
+WINEDLLOVERRIDES= "${WINE_RUN[@]}" reg import "Z:$WORK/trust.reg" >/dev/null 2>&1
+cp "$BRIMO_BUILD/signed/QuarnBrimoInstaller.exe" "$downloads/QuarnBrimoInstallerSigned.exe"
+reset_markers
+release_tree "$WORK/signed" "Quarn Brimo Setup 2.0.exe"
+"$BRIMO_SOURCE/tools/test-signing" sign "$signing" good "$TEST_INSTALLER" "$WORK/signed/Quarn Brimo Setup 2.0.exe"
+start_nginx "$WORK/signed"
+INSTALLER_EXE="C:\\users\\Public\\Downloads-planted\\QuarnBrimoInstallerSigned.exe" run_case planted-signed
+check "a signed install beside planted libraries exits 1" equals "$(code_of planted-signed)" 1
+check "its signature was checked and passed" equals "$(log_of planted-signed | grep -c ERROR)" 0
+check "no planted library was loaded by the signature check" [ ! -e "$record" ]
+check "the signed installer ran and the app was started" app_started
+
 rm -rf "$downloads"
 finish_e2e
