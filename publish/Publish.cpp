@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/filesystem/operations.hpp>
 #include <cerrno>
 #include <sstream>
@@ -30,6 +31,7 @@ constexpr char kChannelOption[] = "--channel";
 constexpr char kVersionOption[] = "--version";
 constexpr char kPublisherOption[] = "--publisher";
 constexpr char kCaFileOption[] = "--ca-file";
+constexpr char kRollbackOption[] = "--rollback";
 
 constexpr char kSizeKey[] = "size";
 constexpr char kVersionKey[] = "version";
@@ -127,40 +129,90 @@ class StagedFile {
   FileDescriptor fd_;
 };
 
-// Keeps a second name for the file about to be replaced, so that a failure after the replacement can
-// put it back; a file that was not there is removed instead.
-class Replacement {
+// An installer just put in place under its final name, removed again if the publish fails after.
+class PlacedInstaller {
  public:
-  Replacement(const fs::path& dir, const fs::path& target) : target_(target) {
-    struct stat status;
-    if (lstat(target.c_str(), &status) != 0) {
-      if (errno != ENOENT) FailWithErrno("cannot look at " + Quoted(target));
-      return;
-    }
-    const fs::path kept = StagingPath(dir);
-    if (link(target.c_str(), kept.c_str()) != 0)
-      FailWithErrno("cannot keep " + Quoted(target) + " to put back");
-    kept_ = kept;
-  }
-  ~Replacement() {
-    if (!kept_.empty()) unlink(kept_.c_str());
-  }
-  Replacement(const Replacement&) = delete;
-  Replacement& operator=(const Replacement&) = delete;
-
+  explicit PlacedInstaller(const fs::path& target) : target_(target) {}
   // Returns what went wrong, if anything, as text to add to the failure that caused it.
-  std::string PutBack() {
-    const int result = kept_.empty() ? unlink(target_.c_str()) : rename(kept_.c_str(), target_.c_str());
-    if (result != 0)
-      return "; " + Quoted(target_) + " could not be put back: " + std::generic_category().message(errno);
-    kept_.clear();
+  std::string Remove() {
+    if (unlink(target_.c_str()) != 0)
+      return "; " + Quoted(target_) + " could not be removed: " + std::generic_category().message(errno);
     return {};
   }
 
  private:
   fs::path target_;
-  fs::path kept_;
 };
+
+// The digest and size of a file already in the release folder.
+std::pair<std::string, std::uintmax_t> DigestOfFile(const fs::path& path) {
+  const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) FailWithErrno("cannot read " + Quoted(path));
+  Sha512 digest;
+  std::uintmax_t size = 0;
+  std::vector<char> buffer(kCopyChunk);
+  for (;;) {
+    const ssize_t n = read(file.get(), buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) FailWithErrno("cannot read " + Quoted(path));
+    if (n == 0) break;
+    digest.Update(buffer.data(), static_cast<std::size_t>(n));
+    size += static_cast<std::uintmax_t>(n);
+  }
+  return {EncodeBase64(digest.Finish()), size};
+}
+
+// True when the release folder already has the installer with exactly these bytes, false when the
+// name is free; refuses a name in use for other bytes, which caches may hold under that URL.
+bool AlreadyPublished(const fs::path& target, const std::string& sha512, std::uintmax_t size) {
+  struct stat status;
+  if (lstat(target.c_str(), &status) != 0) {
+    if (errno != ENOENT) FailWithErrno("cannot look at " + Quoted(target));
+    return false;
+  }
+  if (!S_ISREG(status.st_mode) || DigestOfFile(target) != std::make_pair(sha512, size))
+    Fail("refusing to publish: " + Quoted(target) +
+         " is already published with other bytes; caches keep an installer by its URL, so a name is "
+         "never reused: give this installer a new file name");
+  return true;
+}
+
+// The version of the channel's current document: nothing when there is no document or it names no
+// version; *exists says whether there is a document.
+std::optional<std::string> CurrentVersion(const fs::path& document, bool* exists) {
+  struct stat status;
+  *exists = lstat(document.c_str(), &status) == 0;
+  if (!*exists) {
+    if (errno != ENOENT) FailWithErrno("cannot look at " + Quoted(document));
+    return std::nullopt;
+  }
+  if (!S_ISREG(status.st_mode)) return std::nullopt;  // its replacement fails and says so
+  try {
+    const YAML::Node node = YAML::LoadFile(document.string());
+    if (!node.IsMap() || !node[kVersionKey]) return std::nullopt;
+    return node[kVersionKey].as<std::string>();
+  } catch (const YAML::Exception& e) {
+    Fail("cannot read the current release document " + Quoted(document) + ": " + e.what());
+  }
+}
+
+// The numbers of a dotted version, or nothing when the text is not digits separated by single dots.
+std::optional<std::vector<std::string>> DottedNumbers(const std::string& text) {
+  std::vector<std::string> numbers(1);
+  for (const char c : text) {
+    if (c == '.')
+      numbers.emplace_back();
+    else if (c >= '0' && c <= '9')
+      numbers.back() += c;
+    else
+      return std::nullopt;
+  }
+  for (std::string& number : numbers) {
+    if (number.empty()) return std::nullopt;
+    number.erase(0, std::min(number.find_first_not_of('0'), number.size() - 1));  // no leading zeros
+  }
+  return numbers;
+}
 
 void SyncDir(int dirFd, const fs::path& dir) {
   if (fsync(dirFd) != 0) FailWithErrno("cannot flush the release folder " + Quoted(dir));
@@ -229,6 +281,22 @@ void RequireReadBack(const std::string& text, const std::string& path, const std
 }
 }  // namespace
 
+VersionOrder CompareVersions(const std::optional<std::string>& candidate,
+                             const std::optional<std::string>& current) {
+  if (!candidate || !current) return VersionOrder::kUnknown;
+  const auto a = DottedNumbers(*candidate);
+  const auto b = DottedNumbers(*current);
+  if (!a || !b) return VersionOrder::kUnknown;
+  for (std::size_t i = 0; i < std::max(a->size(), b->size()); ++i) {
+    const std::string x = i < a->size() ? (*a)[i] : "0";
+    const std::string y = i < b->size() ? (*b)[i] : "0";
+    // Without leading zeros, a longer number is the greater one: no overflow for any length.
+    if (x.size() != y.size()) return x.size() < y.size() ? VersionOrder::kOlder : VersionOrder::kNewer;
+    if (x != y) return x < y ? VersionOrder::kOlder : VersionOrder::kNewer;
+  }
+  return VersionOrder::kSame;
+}
+
 bool IsChannelName(const std::string& channel) {
   if (channel.empty() || channel[0] == '.') return false;
   for (const char c : channel)
@@ -240,7 +308,8 @@ bool IsChannelName(const std::string& channel) {
 
 std::string UsageText() {
   return std::string("usage: ") + kCommandName + " [" + kChannelOption + " NAME] [" + kVersionOption +
-         " TEXT] [" + kPublisherOption + " NAME [" + kCaFileOption + " PEM]] INSTALLER RELEASE_DIR";
+         " TEXT] [" + kRollbackOption + "] [" + kPublisherOption + " NAME [" + kCaFileOption +
+         " PEM]] INSTALLER RELEASE_DIR";
 }
 
 PublishOptions ParseCommandLine(const std::vector<std::string>& args) {
@@ -254,6 +323,10 @@ PublishOptions ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (arg.size() < 2 || arg[0] != '-') {
       operands.push_back(arg);
+      continue;
+    }
+    if (arg == kRollbackOption) {
+      options.rollback = true;
       continue;
     }
     if (i + 1 == args.size()) throw UsageError(arg + " needs a value");
@@ -318,6 +391,19 @@ Published Publish(const PublishOptions& options) {
       Fail("refusing to publish " + Quoted(options.installer) + ": " + e.what());
     }
   }
+  const fs::path installerTarget = options.releaseDir / name;
+  const fs::path documentTarget = options.releaseDir / documentName;
+  published.installerKept = AlreadyPublished(installerTarget, published.sha512, published.size);
+  bool documentExists = false;
+  const std::optional<std::string> current = CurrentVersion(documentTarget, &documentExists);
+  const VersionOrder order = CompareVersions(options.version, current);
+  if (order == VersionOrder::kOlder && !options.rollback)
+    Fail("refusing to publish version " + Quoted(*options.version) + ": channel " + Quoted(options.channel) +
+         " is at " + Quoted(*current) + "; pass " + kRollbackOption + " to go back deliberately");
+  if (order == VersionOrder::kUnknown && documentExists)
+    published.notes.push_back("version " + (options.version ? Quoted(*options.version) : "(none)") +
+                              " and the channel's current " + (current ? Quoted(*current) : "(none)") +
+                              " do not compare as dotted numbers; publishing without a rollback check");
   const std::string text = DocumentText(name, published.sha512, published.size, options.version);
   RequireReadBack(text, name, published.sha512);
   StagedFile document(options.releaseDir);
@@ -326,18 +412,23 @@ Published Publish(const PublishOptions& options) {
 
   // The installer first and the document last: a client that reads the document in between gets the
   // old one, which still names an installer that is there.
-  const fs::path installerTarget = options.releaseDir / name;
-  const fs::path documentTarget = options.releaseDir / documentName;
-  Replacement replaced(options.releaseDir, installerTarget);
-  installer.RenameTo(installerTarget);
+  std::optional<PlacedInstaller> placed;
+  if (published.installerKept) {
+    published.notes.push_back(Quoted(installerTarget) +
+                              " is already published with these bytes; kept as it is");
+  } else {
+    installer.RenameTo(installerTarget);
+    placed.emplace(installerTarget);
+  }
   try {
     SyncDir(dir.get(), options.releaseDir);
     document.RenameTo(documentTarget);
   } catch (const PublishError& e) {
-    Fail(e.what() + replaced.PutBack());
+    Fail(e.what() + (placed ? placed->Remove() : std::string()));
   }
   SyncDir(dir.get(), options.releaseDir);
-  published.written = {installerTarget, documentTarget};
+  if (!published.installerKept) published.written.push_back(installerTarget);
+  published.written.push_back(documentTarget);
   return published;
 }
 

@@ -24,6 +24,8 @@ struct PublishOptions {
   // verify the signature with (the system's bundle when not given).
   std::optional<std::string> publisher;
   std::optional<boost::filesystem::path> caFile;
+  // Lets the version go back below the channel's current one, to pull a bad release.
+  bool rollback = false;
 };
 
 struct Published {
@@ -31,6 +33,8 @@ struct Published {
   std::string path;                              // as the release document names the installer
   std::string sha512;
   std::uintmax_t size = 0;
+  bool installerKept = false;      // the release folder already had the installer with these bytes
+  std::vector<std::string> notes;  // for the maker, on standard error
 };
 
 // A command line that cannot be run; its text says why.
@@ -53,10 +57,19 @@ std::string UsageText();
 // letters, digits, '.', '_' and '-', not starting with '.'.
 bool IsChannelName(const std::string& channel);
 
+// How two versions compare: dotted numbers ("1", "1.10.2") compare number by number, a missing number
+// counting as 0, so "1.0" equals "1"; any other text, or none, compares as unknown.
+enum class VersionOrder { kOlder, kSame, kNewer, kUnknown };
+VersionOrder CompareVersions(const std::optional<std::string>& candidate,
+                             const std::optional<std::string>& current);
+
 // Copies the installer into the release folder under its own name, then writes the channel's release
 // document naming it, once the program's own reader gives back the same path and digest. Publishers
-// of the same folder take turns. Throws PublishError, after putting back what it had replaced;
-// only a failure to flush the folder once the document is in place leaves the new release there.
+// of the same folder take turns. An installer name is never reused: a file already there under that
+// name is kept when it has the same bytes and refused otherwise. A version older than the channel's
+// current one is refused unless options.rollback is set. Throws PublishError, after removing what it
+// had put in place; only a failure to flush the folder once the document is in place leaves the new
+// release there.
 Published Publish(const PublishOptions& options);
 
 }  // namespace brimo

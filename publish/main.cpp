@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   }
   try {
     const brimo::Published published = brimo::Publish(brimo::ParseCommandLine(args));
+    for (const auto& note : published.notes) std::cerr << brimo::kCommandName << ": note: " << note << "\n";
     for (const auto& file : published.written) std::cout << "wrote " << file.string() << "\n";
     std::cout << "path: " << published.path << "\nsha512: " << published.sha512 << "\n";
     return 0;

@@ -123,7 +123,7 @@ TEST_F(Publishing, AwkwardNamesAndVersionsReachTheProgramAsWritten) {
   EXPECT_FALSE(YAML::LoadFile((release / "latest.yml").string())["version"]);
 }
 
-TEST_F(Publishing, PublishingAgainReplacesBothFilesWholeAndLeavesNoOtherFiles) {
+TEST_F(Publishing, PublishingAgainReplacesTheDocumentWholeAndLeavesNoOtherFiles) {
   const mode_t previous = umask(077);  // the web server must read what is published all the same
   PublishFile("Setup 1.exe", "one");
   umask(previous);
@@ -137,13 +137,59 @@ TEST_F(Publishing, PublishingAgainReplacesBothFilesWholeAndLeavesNoOtherFiles) {
   Files expected{
       {"Setup 1.exe", "one"}, {"Setup 2.exe", "two"}, {"latest.yml", ReadFile(release / "latest.yml")}};
   EXPECT_EQ(Snapshot(release), expected);
+}
 
-  // The same name again: the file is replaced in one step, the document names the new content.
-  PublishFile("Setup 2.exe", "two, fixed");
-  EXPECT_EQ(ReadBack().sha512, DigestOf("two, fixed"));
-  expected["Setup 2.exe"] = "two, fixed";
-  expected["latest.yml"] = ReadFile(release / "latest.yml");
-  EXPECT_EQ(Snapshot(release), expected);
+TEST_F(Publishing, AnInstallerNameIsNeverReusedForOtherBytes) {
+  PublishFile("Setup 1.exe", "one");
+  PublishFile("Setup 2.exe", "two");
+  const Files before = Snapshot(release);
+
+  // Other bytes under a published name: refused, nothing changes.
+  ExpectRefused("Setup 1.exe", "one, fixed", "already published with other bytes");
+  EXPECT_EQ(Snapshot(release), before);
+
+  // The same bytes again: the file is kept as it is and the document names it again.
+  struct stat kept, after;
+  ASSERT_EQ(stat((release / "Setup 1.exe").c_str(), &kept), 0);
+  const Published again = PublishFile("Setup 1.exe", "one");
+  EXPECT_TRUE(again.installerKept);
+  EXPECT_EQ(again.written, std::vector<fs::path>{release / "latest.yml"});
+  ASSERT_EQ(stat((release / "Setup 1.exe").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, kept.st_ino);
+  EXPECT_EQ(ReadBack().path, "Setup 1.exe");
+  EXPECT_EQ(ReadBack().sha512, DigestOf("one"));
+}
+
+TEST_F(Publishing, AnOlderVersionNeedsTheRollbackOption) {
+  PublishOptions options;
+  options.version = "1.10";
+  PublishFile("Setup 1.10.exe", "1.10", options);
+  const Files before = Snapshot(release);
+
+  options.version = "1.9";
+  ExpectRefused("Setup 1.9.exe", "1.9", "pass --rollback", options);
+  EXPECT_EQ(Snapshot(release), before);
+
+  // The same version passes, as does text that is not dotted numbers (with a note).
+  options.version = "1.10.0";
+  EXPECT_TRUE(PublishFile("Setup 1.10.exe", "1.10", options).installerKept);
+  options.version = "1.9-beta";
+  EXPECT_EQ(PublishFile("Setup beta.exe", "beta", options).notes.size(), 1u);
+
+  options.version = "1.10";
+  PublishFile("Setup 1.10.exe", "1.10", options);
+  options.version = "1.9";
+  options.rollback = true;
+  EXPECT_TRUE(PublishFile("Setup 1.9.exe", "1.9", options).notes.empty());
+  EXPECT_EQ(ReadBack().path, "Setup 1.9.exe");
+
+  EXPECT_EQ(CompareVersions("2", "1.99"), VersionOrder::kNewer);
+  EXPECT_EQ(CompareVersions("1.0", "1"), VersionOrder::kSame);
+  EXPECT_EQ(CompareVersions("1.02", "1.10"), VersionOrder::kOlder);
+  EXPECT_EQ(CompareVersions("99999999999999999999.0", "1"), VersionOrder::kNewer);
+  for (const char* text : {"", "1.", ".1", "1..2", "v2", "1.0 "})
+    EXPECT_EQ(CompareVersions(std::string(text), "1"), VersionOrder::kUnknown) << text;
+  EXPECT_EQ(CompareVersions(std::nullopt, "1"), VersionOrder::kUnknown);
 }
 
 TEST_F(Publishing, ARefusedPublishLeavesTheCurrentReleaseAsItWas) {
@@ -166,16 +212,16 @@ TEST_F(Publishing, ARefusedPublishLeavesTheCurrentReleaseAsItWas) {
   EXPECT_EQ(ReadBack().path, longest);
 }
 
-TEST_F(Publishing, AFailedDocumentReplacementPutsBackTheInstallerItReplaced) {
+TEST_F(Publishing, AFailedDocumentReplacementRemovesTheInstallerItPlaced) {
   // A folder where the document belongs cannot be replaced by a file: the installer is in place by
-  // then, and is undone.
+  // then, and is undone; one that was already published stays.
   PublishOptions stable;
   stable.channel = "stable";
   PublishFile("Setup.exe", "stable", stable);
   fs::create_directories(release / "latest.yml" / "occupied");
   const Files before = Snapshot(release);
 
-  ExpectRefused("Setup.exe", "replacement", "cannot put");
+  ExpectRefused("Setup.exe", "stable", "cannot put");
   ExpectRefused("New.exe", "new", "cannot put");
   EXPECT_EQ(Snapshot(release), before);
   EXPECT_EQ(ReadBack("stable").sha512, DigestOf("stable"));
@@ -211,11 +257,12 @@ TEST_F(Publishing, MissingInstallersAndUnusableFoldersAreReported) {
 TEST(PublishCommandLine, OptionsAndOperands) {
   const PublishOptions defaults = ParseCommandLine({"Setup.exe", "release"});
   EXPECT_EQ(defaults.channel, "latest");
-  EXPECT_FALSE(defaults.version || defaults.publisher || defaults.caFile);
+  EXPECT_FALSE(defaults.version || defaults.publisher || defaults.caFile || defaults.rollback);
 
   const PublishOptions all =
       ParseCommandLine({"--channel", "beta-2", "--version", "--1.0", "--publisher", "Q Ltd", "--ca-file",
-                        "root.pem", "--", "-Setup.exe", "release"});
+                        "root.pem", "--rollback", "--", "-Setup.exe", "release"});
+  EXPECT_TRUE(all.rollback);
   EXPECT_EQ(all.channel, "beta-2");
   EXPECT_EQ(all.version, "--1.0");
   EXPECT_EQ(all.publisher, "Q Ltd");
