@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "InstallerReleaseHost.h"
 #include "app/InstallWorker.h"
 #include "app/ProgressState.h"
 #include "app/Startup.h"
@@ -87,7 +88,7 @@ UINT RunSplash(HINSTANCE instance) {
   state.silent = !HasArgument(arguments, kNotSilentOption);
 
   (void)IsStagingRun(arguments);
-  const std::string releaseHost = config::kReleaseHost;
+  const std::string releaseHost = config::kInstallerReleaseHost;
   const std::string channel = kChannel;
   ReportEvent(kLaunchedEvent);
 
