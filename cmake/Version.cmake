@@ -1,7 +1,7 @@
 # The program's version (from project(VERSION), the one place it is kept) and the maker's names as
 # macros in generated/BrimoVersion.h, which both the version resource and the C++ code include.
 foreach(part MAJOR MINOR PATCH TWEAK)
-  if(PROJECT_VERSION_${part} STREQUAL "")
+  if("${PROJECT_VERSION_${part}}" STREQUAL "")
     set(PROJECT_VERSION_${part} 0)
   endif()
 endforeach()
