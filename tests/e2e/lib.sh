@@ -20,8 +20,18 @@ MARKERS="$DRIVE_C/brimo-test"
 FAILURES=0
 PASSES=0
 
+# own_pids PATTERN: processes whose command line matches PATTERN and that run in this suite's Wine
+# prefix (read from their environment), never another run's.
+own_pids() {
+  local pid
+  for pid in $(pgrep -f "$1" || true); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$BRIMO_BUILD/wineprefix" && echo "$pid"
+  done
+  return 0
+}
+
 # Copies of the program still running under Wine (their command lines start with the exe's path).
-program_pids() { pgrep -f '^[^ ]*QuarnBrimoInstaller\.exe' || true; }
+program_pids() { own_pids '^[^ ]*QuarnBrimoInstaller\.exe'; }
 
 # Ends every copy of the program and waits until they are gone: a copy that outlives its suite would
 # hold the single-instance mutex, and the next suite's first run would exit 1 at once.
@@ -177,7 +187,7 @@ app_started() {
 # may outlive the program) has ended and can no longer write into the next case's records.
 reset_markers() {
   for _ in $(seq 100); do
-    pgrep -f 'Quarn Brimo Beta\.exe' >/dev/null || break
+    [ -n "$(own_pids 'Quarn Brimo Beta\.exe')" ] || break
     sleep 0.1
   done
   rm -rf "$MARKERS" "$DRIVE_C/Program Files/Quarn Brimo Beta"
