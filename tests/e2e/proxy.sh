@@ -12,7 +12,7 @@ started=$(date +%s.%N)
 
 # The proxy runs from its own folder: its shared memory (read by varnishstat), its VCL and pid file.
 # The VCL keeps what the origin sends for as long as its headers say, and a document marked
-# "no-cache" is kept only to be revalidated: each request asks the origin with If-None-Match.
+# "no-cache" is kept only to be revalidated.
 VARNISH=$WORK/varnish
 start_proxy() {
   mkdir -p "$VARNISH"
@@ -37,7 +37,9 @@ sub vcl_synth {
 }
 sub vcl_backend_response {
     if (beresp.http.Cache-Control ~ "no-cache") {
-        set beresp.ttl = 0s;
+        # Varnish revalidates only a kept object that had a TTL: a millisecond, then each request
+        # asks the origin with If-None-Match and If-Modified-Since.
+        set beresp.ttl = 1ms;
         set beresp.grace = 0s;
         set beresp.keep = 1h;
         return (deliver);
