@@ -95,10 +95,11 @@ start_own_display() {
   export DISPLAY=:$number
 }
 
-# Ends what this run's Windows runs left behind: the persistent wineserver of its prefix, its own
-# display (or the shared one that tools/wine-run started, by its recorded pid) and its port claim.
+# stop_wine [ROOT]: ends what this run's Windows runs left behind: the persistent wineserver of the
+# prefix of ROOT's Windows build (default this tree's), its own display (or the shared one that
+# tools/wine-run started, by its recorded pid) and its port claim.
 stop_wine() {
-  WINEPREFIX="$BRIMO_ROOT/build/windows/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
+  WINEPREFIX="${1:-$BRIMO_ROOT}/build/windows/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
   if [ -n "$BRIMO_OWN_XVFB" ]; then
     kill "$BRIMO_OWN_XVFB" 2>/dev/null || true
     BRIMO_OWN_XVFB=''
