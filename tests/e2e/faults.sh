@@ -80,9 +80,9 @@ expect_failure closed 3 'web request error - http result code 302' "$(download_b
 
 # A body that stalls: Escape ends the run about a second after the loop ends, with no box.
 release_doc 'path: stall/100000000/50000'
+before=$(temp_installers)
 start_program stalled
-for _ in $(seq 100); do log_of stalled | grep -q 'request for installer' && break; sleep 0.1; done
-sleep 1
+check "stalled: the download is under way" wait_download "$before"
 started=$(date +%s%N)
 check "the driver delivers Escape" driver key 27 >/dev/null
 check "stalled: Escape ends it with 2" equals "$(wait_program stalled)" 2
@@ -150,7 +150,9 @@ run_case locked
 check "locked: the run keeps the installer's result" equals "$(code_of locked)" 1
 check "locked: the removal failure is logged" \
   equals "$(log_of locked | grep remove)" "$(info "post-install couldn't remove file (code: system:32)")"
-sleep 3
+# The copy that holds the file ends 3 s after the installer; the next case must not meet it.
+for _ in $(seq 100); do [ -n "$(own_pids 'hold-[0-9]+\.exe')" ] || break; sleep 0.1; done
+check "locked: the copy that held the file has ended" equals "$(own_pids 'hold-[0-9]+\.exe')" ""
 comm -13 <(echo "$before") <(temp_installers) | xargs -r rm -f
 
 # The installer deletes its own file: nothing to remove, nothing logged.

@@ -85,8 +85,7 @@ start_nginx "$WORK/slow" 200k
 before=$(temp_installers)
 start_program slow
 driver find --visible --timeout 20000 >/dev/null
-for _ in $(seq 50); do log_of slow | grep -q 'request for installer' && break; sleep 0.2; done
-sleep 1
+check "the slow download is under way" wait_download "$before"
 check "the driver delivers Escape" driver key 27 >/dev/null
 check "Escape during the download exits 2" equals "$(wait_program slow)" 2
 check "the cancelled download is logged, no error" equals "$(log_of slow | tail -4)" "$(

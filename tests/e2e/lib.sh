@@ -173,6 +173,17 @@ temp_installers() {
     -regex '.*/[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}\.exe' 2>/dev/null | sort
 }
 
+# wait_download BEFORE: waits up to 10 s until a temporary installer file that is not in the list
+# BEFORE (of temp_installers) holds bytes: the program is receiving the installer.
+wait_download() {
+  for _ in $(seq 100); do
+    comm -13 <(echo "$1") <(temp_installers) | xargs -r -d '\n' stat -c %s 2>/dev/null | grep -qv '^0$' && return 0
+    sleep 0.1
+  done
+  echo "no bytes of the installer arrived within 10 s" >&2
+  return 1
+}
+
 # The installed application is started by the program and runs on its own, so its record may come
 # after the program has exited: waits up to 10 s for it (false if it never comes).
 app_started() {
