@@ -9,7 +9,8 @@ record="$MARKERS/planted-loaded.txt"
 
 rm -rf "$downloads"
 mkdir -p "$downloads"
-cp "$BRIMO_BUILD/app/QuarnBrimoInstaller.exe" "$BRIMO_BUILD/tools/brimo-plant-probe.exe" "$downloads/"
+cp "$BRIMO_BUILD/app/QuarnBrimoInstaller.exe" "$BRIMO_BUILD/tools/brimo-plant-probe.exe" \
+  "$BRIMO_BUILD/tools/brimo-plant-probe-delayed.exe" "$downloads/"
 for name in "${libraries[@]}"; do cp "$BRIMO_BUILD/planted/$name.dll" "$downloads/"; done
 export WINEDLLOVERRIDES="$(IFS=,; echo "${libraries[*]}")=n,b"
 
@@ -17,6 +18,12 @@ export WINEDLLOVERRIDES="$(IFS=,; echo "${libraries[*]}")=n,b"
 reset_markers
 "${WINE_RUN[@]}" "C:\\users\\Public\\Downloads-planted\\brimo-plant-probe.exe" >/dev/null 2>&1 || true
 check "a load-time import takes the planted library" grep -qi 'Downloads-planted.crypt32.dll' "$record"
+# The program's delay-load hooks on their own, without the start-up that narrows every later search.
+reset_markers
+probe_rc=0
+"${WINE_RUN[@]}" "C:\\users\\Public\\Downloads-planted\\brimo-plant-probe-delayed.exe" >/dev/null 2>&1 || probe_rc=$?
+check "a delay-loaded call reaches the system's library" equals "$probe_rc" 0
+check "the delay-load hooks alone load no planted library" [ ! -e "$record" ]
 
 reset_markers
 release_tree "$WORK/good" "Quarn Brimo Setup 1.0.exe"
