@@ -29,6 +29,14 @@ std::wstring Setting(const char* name) {
   return value ? Wide(value) : std::wstring();
 }
 
+// The publisher, from a UTF-8 file: an environment variable would reach the program in Wine's
+// code page, which may not hold the name.
+std::wstring Publisher() {
+  fs::ifstream in(fs::path(Setting("BRIMO_TEST_PUBLISHER_FILE")), std::ios::binary);
+  const std::string utf8((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return Wide(utf8.c_str());
+}
+
 // The program's bytes held as the program holds a downloaded installer, then put through the same
 // check: what a machine that trusts the maker's root makes of the file the maker ships.
 class ProgramSignatureTest : public ::testing::Test {
@@ -47,12 +55,12 @@ class ProgramSignatureTest : public ::testing::Test {
     return InstallerSignatureRefusal(file, publisher_);
   }
 
-  const std::wstring publisher_ = Setting("BRIMO_TEST_PUBLISHER");
+  const std::wstring publisher_ = Publisher();
   fs::path path_ = MakeTempInstallerPath();
 };
 
 TEST_F(ProgramSignatureTest, TheSignedProgramIsTheMakers) {
-  ASSERT_FALSE(publisher_.empty()) << "BRIMO_TEST_PUBLISHER names the signer";
+  ASSERT_FALSE(publisher_.empty()) << "BRIMO_TEST_PUBLISHER_FILE names the signer";
   const std::optional<std::wstring> refusal = Refusal(Setting("BRIMO_SIGNED_PROGRAM"));
   EXPECT_FALSE(refusal) << std::string(refusal->begin(), refusal->end());
 }

@@ -25,5 +25,6 @@ export SOFTHSM2_CONF=$work/token/softhsm2.conf
 
 "$BRIMO_SOURCE/tools/test-signing" trust-reg "$signing" "$work/trust.reg"
 "${wine_run[@]}" reg import "Z:$work/trust.reg" >/dev/null 2>&1
+printf '%s' "$BRIMO_TEST_PUBLISHER" >"$work/publisher.txt"
 BRIMO_SIGNED_PROGRAM="Z:$work/QuarnBrimoInstaller.exe" BRIMO_UNSIGNED_PROGRAM="Z:$program" \
-  "${wine_run[@]}" "$tests_exe"
+  BRIMO_TEST_PUBLISHER_FILE="Z:$work/publisher.txt" "${wine_run[@]}" "$tests_exe"
