@@ -4,7 +4,8 @@ BRIMO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BRIMO_TEST_PORT=${BRIMO_TEST_PORT:-18620}
 
 configure_windows() {
-  cmake --preset windows -DBRIMO_E2E_TESTS=ON -DBRIMO_RELEASE_HOST="127.0.0.1:$BRIMO_TEST_PORT" >"$BRIMO_ROOT/build/windows-configure.log"
+  cmake --preset windows -DBRIMO_E2E_TESTS=ON -DBRIMO_TEST_PORT_BASE="$BRIMO_TEST_PORT" \
+    -DBRIMO_RELEASE_HOST="127.0.0.1:$BRIMO_TEST_PORT" >"$BRIMO_ROOT/build/windows-configure.log"
 }
 
 # Ends what the Windows runs left behind: the persistent wineserver and our virtual display.
