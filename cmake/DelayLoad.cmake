@@ -28,8 +28,11 @@ function(brimo_delay_import name)
     list(TRANSFORM imports APPEND " = PlantedStub")
     list(JOIN imports "\n" stubs)
     file(WRITE ${BRIMO_DELAY_DIR}/${name}-planted.def "LIBRARY ${name}.dll\nEXPORTS\n${stubs}\n")
-    execute_process(COMMAND ${BRIMO_DLLTOOL} --input-def ${def} --dllname ${name}.dll --output-delaylib ${lib}
-                    COMMAND_ERROR_IS_FATAL ANY)
+    # dlltool names the library's symbols after its output path (__DLL_HANDLE_<path>): given as a
+    # bare file name, no build folder ends up in the program.
+    execute_process(COMMAND ${BRIMO_DLLTOOL} --input-def ${name}.def --dllname ${name}.dll
+                            --output-delaylib lib${name}_delay.a
+                    WORKING_DIRECTORY ${BRIMO_DELAY_DIR} COMMAND_ERROR_IS_FATAL ANY)
   endif()
   add_library(brimo::delay::${name} STATIC IMPORTED GLOBAL)
   set_target_properties(brimo::delay::${name} PROPERTIES IMPORTED_LOCATION ${lib})
