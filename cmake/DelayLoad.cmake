@@ -16,7 +16,9 @@ function(brimo_delay_import name)
   set(import_lib /usr/x86_64-w64-mingw32/lib/lib${name}.a)
   set(def ${BRIMO_DELAY_DIR}/${name}.def)
   set(lib ${BRIMO_DELAY_DIR}/lib${name}_delay.a)
-  if(NOT EXISTS ${lib} OR ${import_lib} IS_NEWER_THAN ${lib})
+  # A library made before it was named by its bare file name carries the build folder: made again.
+  set(made ${BRIMO_DELAY_DIR}/lib${name}_delay.made)
+  if(NOT EXISTS ${made} OR ${import_lib} IS_NEWER_THAN ${lib})
     execute_process(COMMAND ${BRIMO_NM} -g ${import_lib} OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY
                     ERROR_QUIET)
     string(REGEX MATCHALL " I __imp_[^\n]+" imports "${symbols}")
@@ -28,11 +30,12 @@ function(brimo_delay_import name)
     list(TRANSFORM imports APPEND " = PlantedStub")
     list(JOIN imports "\n" stubs)
     file(WRITE ${BRIMO_DELAY_DIR}/${name}-planted.def "LIBRARY ${name}.dll\nEXPORTS\n${stubs}\n")
-    # dlltool names the library's symbols after the output path as given: relative to the folder,
-    # so that no build folder's path reaches the program.
+    # dlltool names the library's symbols after its output path (__DLL_HANDLE_<path>): given as a
+    # bare file name, no build folder ends up in the program.
     execute_process(COMMAND ${BRIMO_DLLTOOL} --input-def ${name}.def --dllname ${name}.dll
                             --output-delaylib lib${name}_delay.a
                     WORKING_DIRECTORY ${BRIMO_DELAY_DIR} COMMAND_ERROR_IS_FATAL ANY)
+    file(WRITE ${made} "")
   endif()
   add_library(brimo::delay::${name} STATIC IMPORTED GLOBAL)
   set_target_properties(brimo::delay::${name} PROPERTIES IMPORTED_LOCATION ${lib})
