@@ -94,8 +94,10 @@ UniqueCertChain BuildChain(PCCERT_CONTEXT certificate, HCERTSTORE store, const F
     para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
   }
   PCCERT_CHAIN_CONTEXT built = nullptr;
-  if (!CertGetCertificateChain(nullptr, certificate, const_cast<FILETIME*>(time), store, &para, 0, nullptr,
-                               &built)) {
+  // Nothing is fetched: no missing issuer, no root update, no revocation list.
+  const DWORD flags = CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE;
+  if (!CertGetCertificateChain(nullptr, certificate, const_cast<FILETIME*>(time), store, &para, flags,
+                               nullptr, &built)) {
     error = GetLastError();
     return UniqueCertChain();
   }
@@ -210,7 +212,6 @@ FILETIME FileTimeOf(std::int64_t unixSeconds) {
 // when there is none).
 struct TimeStampVerdict {
   std::optional<FILETIME> time;
-  std::int64_t unixTime = 0;
   std::wstring unused;
 };
 
@@ -289,7 +290,6 @@ TimeStampVerdict Rfc3161TimeStamp(const CMSG_SIGNER_INFO& signer) {
   if (imprint != info->hashedMessage) return Unused(L"time stamp is for another signature");
 
   TimeStampVerdict verdict;
-  verdict.unixTime = info->genTime;
   const FILETIME time = FileTimeOf(info->genTime);
   if (const DWORD error =
           UsageChainError(certificate.get(), store.get(), &time, szOID_PKIX_KP_TIMESTAMP_SIGNING))
@@ -298,8 +298,91 @@ TimeStampVerdict Rfc3161TimeStamp(const CMSG_SIGNER_INFO& signer) {
   return verdict;
 }
 
-std::wstring UtcText(std::int64_t unixSeconds) {
-  const FILETIME time = FileTimeOf(unixSeconds);
+// The one value of a signer's attribute, decoded as type (freed with LocalFree); null when it has not
+// exactly one or it does not decode.
+template <class T>
+T* DecodedAttribute(const CRYPT_ATTRIBUTES& attributes, LPCSTR oid, LPCSTR type) {
+  const CRYPT_ATTRIBUTE* attribute = FindAttribute(attributes, oid);
+  if (!attribute || attribute->cValue != 1) return nullptr;
+  T* value = nullptr;
+  DWORD size = 0;
+  if (!CryptDecodeObjectEx(kEncoding, type, attribute->rgValue[0].pbData, attribute->rgValue[0].cbData,
+                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &value, &size))
+    return nullptr;
+  return value;
+}
+
+// Whether a signer's RSA signature over its signed attributes (as DER, a SET OF) holds under the
+// certificate's key. Checked here, since not every system verifies a countersignature (Wine's call
+// for it always fails).
+bool AttributesSignatureHolds(const CMSG_SIGNER_INFO& signer, PCCERT_CONTEXT certificate, LPCWSTR algorithm) {
+  BYTE* encoded = nullptr;
+  DWORD encodedSize = 0;
+  CRYPT_ATTRIBUTES attributes = signer.AuthAttrs;
+  if (attributes.cAttr == 0 || !CryptEncodeObjectEx(kEncoding, PKCS_ATTRIBUTES, &attributes,
+                                                    CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded, &encodedSize))
+    return false;
+  std::vector<BYTE> digest = Digest(algorithm, encoded, encodedSize);
+  LocalFree(encoded);
+  BCRYPT_KEY_HANDLE key = nullptr;
+  if (digest.empty() ||
+      !CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING, &certificate->pCertInfo->SubjectPublicKeyInfo, 0,
+                                   nullptr, &key))
+    return false;
+  BCRYPT_PKCS1_PADDING_INFO padding{algorithm};
+  const bool holds = BCRYPT_SUCCESS(
+      BCryptVerifySignature(key, &padding, digest.data(), static_cast<ULONG>(digest.size()),
+                            signer.EncryptedHash.pbData, signer.EncryptedHash.cbData, BCRYPT_PAD_PKCS1));
+  BCryptDestroyKey(key);
+  return holds;
+}
+
+// A legacy Authenticode countersignature counts when its signer's certificate (one the signature
+// carries) chains to a trusted root and may stamp times at the signing time it states, its signature
+// over its attributes holds, and the digest it signed is that of this signer's signature.
+TimeStampVerdict LegacyTimeStamp(const CMSG_SIGNER_INFO& signer, HCERTSTORE store) {
+  const CRYPT_ATTRIBUTE* attribute = FindAttribute(signer.UnauthAttrs, szOID_RSA_counterSign);
+  if (!attribute) return {};
+  if (attribute->cValue != 1) return Unused(L"not exactly one countersignature");
+  const CRYPT_ATTR_BLOB& value = attribute->rgValue[0];
+  CMSG_SIGNER_INFO* countersigner = nullptr;
+  DWORD size = 0;
+  if (!CryptDecodeObjectEx(kEncoding, PKCS7_SIGNER_INFO, value.pbData, value.cbData, CRYPT_DECODE_ALLOC_FLAG,
+                           nullptr, &countersigner, &size))
+    return Unused(L"countersignature unreadable", GetLastError());
+  CERT_INFO identity{};
+  identity.Issuer = countersigner->Issuer;
+  identity.SerialNumber = countersigner->SerialNumber;
+  const UniqueCertContext certificate(CertGetSubjectCertificateFromStore(store, kEncoding, &identity));
+  const LPCWSTR algorithm = DigestAlgorithm(countersigner->HashAlgorithm.pszObjId);
+  CRYPT_DATA_BLOB* signedDigest =
+      DecodedAttribute<CRYPT_DATA_BLOB>(countersigner->AuthAttrs, szOID_RSA_messageDigest, X509_OCTET_STRING);
+  FILETIME* signingTime =
+      DecodedAttribute<FILETIME>(countersigner->AuthAttrs, szOID_RSA_signingTime, PKCS_UTC_TIME);
+  const bool signatureHolds =
+      certificate && algorithm && AttributesSignatureHolds(*countersigner, certificate.get(), algorithm);
+  LocalFree(countersigner);
+  const std::vector<BYTE> digest =
+      algorithm ? Digest(algorithm, signer.EncryptedHash.pbData, signer.EncryptedHash.cbData)
+                : std::vector<BYTE>();
+  const bool digestMatches = signedDigest && !digest.empty() && signedDigest->cbData == digest.size() &&
+                             std::memcmp(signedDigest->pbData, digest.data(), digest.size()) == 0;
+  const std::optional<FILETIME> time = signingTime ? std::optional<FILETIME>(*signingTime) : std::nullopt;
+  LocalFree(signedDigest);
+  LocalFree(signingTime);
+
+  if (!certificate) return Unused(L"countersigner's certificate missing");
+  if (!time) return Unused(L"countersignature has no signing time");
+  if (!signatureHolds) return Unused(L"countersignature not valid");
+  if (!digestMatches) return Unused(L"countersignature is for another signature");
+  if (const DWORD error = UsageChainError(certificate.get(), store, &*time, szOID_PKIX_KP_TIMESTAMP_SIGNING))
+    return Unused(L"countersigner's certificate not trusted", error);
+  TimeStampVerdict verdict;
+  verdict.time = time;
+  return verdict;
+}
+
+std::wstring UtcText(const FILETIME& time) {
   SYSTEMTIME utc{};
   FileTimeToSystemTime(&time, &utc);
   return (boost::wformat(L"%1$04d-%2$02d-%3$02d %4$02d:%5$02d:%6$02d UTC") % utc.wYear % utc.wMonth %
@@ -332,25 +415,25 @@ std::optional<std::wstring> InstallerSignatureRefusal(const InstallerFile& file,
   // A sound time stamp proves the signature was made at its time: the signer's chain is evaluated
   // then, so a signature made while the certificate was valid stays valid after it expires. Without
   // one (or with one that proves nothing), the chain is evaluated now.
-  const TimeStampVerdict stamp = Rfc3161TimeStamp(*signer->psSigner);
+  TimeStampVerdict stamp = Rfc3161TimeStamp(*signer->psSigner);
+  if (!stamp.time && stamp.unused.empty())
+    stamp = LegacyTimeStamp(*signer->psSigner, certificate->hCertStore);
   if (stamp.time) {
-    LogInfo(L"installer signature time-stamped at " + UtcText(stamp.unixTime));
+    LogInfo(L"installer signature time-stamped at " + UtcText(*stamp.time));
   } else if (!stamp.unused.empty()) {
     LogInfo(L"installer signature time stamp not used - " + stamp.unused);
   }
+  // The chain is built afresh at that time rather than taken from the verification, which may have
+  // been built at another (Wine builds it at the time of any legacy countersignature, sound or not).
   const FILETIME* at = stamp.time ? &*stamp.time : nullptr;
-  if (at) {
-    DWORD error = 0;
-    const UniqueCertChain chain = BuildChain(certificate, certificate->hCertStore, at, nullptr, error);
-    if (!chain) return Failure(L"signer's chain not trusted", error);
-    if (const DWORD policyError = ChainPolicyError(CERT_CHAIN_POLICY_AUTHENTICODE, chain.get()))
-      return Failure(L"signer's chain not trusted", policyError);
-  } else if (const DWORD error = ChainPolicyError(CERT_CHAIN_POLICY_AUTHENTICODE, signer->pChainContext)) {
-    return Failure(L"signer's chain not trusted", error);
-  }
-  if (const DWORD error =
+  DWORD error = 0;
+  const UniqueCertChain chain = BuildChain(certificate, certificate->hCertStore, at, nullptr, error);
+  if (!chain) return Failure(L"signer's chain not trusted", error);
+  if (const DWORD policyError = ChainPolicyError(CERT_CHAIN_POLICY_AUTHENTICODE, chain.get()))
+    return Failure(L"signer's chain not trusted", policyError);
+  if (const DWORD usageError =
           UsageChainError(certificate, certificate->hCertStore, at, szOID_PKIX_KP_CODE_SIGNING))
-    return Failure(L"signer's certificate not valid for code signing", error);
+    return Failure(L"signer's certificate not valid for code signing", usageError);
   const std::wstring name = SimpleDisplayName(certificate);
   if (name != publisher) return L"publisher is '" + name + L"', expected '" + publisher + L"'";
   return std::nullopt;

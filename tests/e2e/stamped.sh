@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Time-stamped signatures, under the program built with a publisher: a sound RFC 3161 time stamp makes
-# the signer's chain count at the stamped time, so a signature made while its certificate was valid
+# Time-stamped signatures, under the program built with a publisher: a sound time stamp (RFC 3161, or
+# the legacy countersignature) makes the signer's chain count at the stamped time, so a signature made while its certificate was valid
 # still runs after the certificate has expired. A time stamp that proves nothing (its certificate
 # untrusted, taken from another signature, its content changed) counts as none, and one made after
 # the certificate expired proves the signature was made then: each of those is refused.
@@ -9,7 +9,7 @@ source "$(dirname "$0")/lib.sh"
 INSTALLER_EXE="Z:$BRIMO_BUILD/signed/QuarnBrimoInstaller.exe"
 signing="$BRIMO_BUILD/test-signing"
 sign() { "$BRIMO_SOURCE/tools/test-signing" sign "$signing" "$@"; }
-tamper() { "$BRIMO_SOURCE/tools/time-stamp-tamper" "$@"; }
+tamper() { "$BRIMO_SOURCE/tools/pe-time-stamp" "$@"; }
 setup_name="Quarn Brimo Setup 4.0.exe"
 refused_box="Error downloading installation files (code: signature), please contact "
 # While the expired certificate (2020) was valid, and after it expired.
@@ -35,9 +35,17 @@ sign expired "$WORK/other.exe" "$WORK/other-signed.exe" tsa "$while_valid"
 sign expired "$TEST_INSTALLER" "$WORK/unstamped.exe"
 tamper graft "$WORK/other-signed.exe" "$WORK/unstamped.exe" "${made[grafted]}"
 release retimed && tamper retime "${made[expired-stamped]}" "${made[retimed]}"
+# The legacy countersignature, made here without a server: sound, by an untrusted countersigner, and
+# with its signing time changed.
+sign expired "$TEST_INSTALLER" "$WORK/unstamped.exe"
+for kind in legacy legacy-untrusted; do release "$kind"; done
+tamper countersign "$WORK/unstamped.exe" "$signing/tsa.pem" "$signing/tsa.key" "$while_valid" "${made[legacy]}"
+tamper countersign "$WORK/unstamped.exe" "$signing/untrusted-tsa.pem" "$signing/untrusted-tsa.key" "$while_valid" \
+  "${made[legacy-untrusted]}"
+release legacy-retimed && tamper retime "${made[legacy]}" "${made[legacy-retimed]}"
 
 before=$(temp_installers)
-for kind in expired-stamped good-stamped; do
+for kind in expired-stamped good-stamped legacy; do
   reset_markers
   start_nginx "$WORK/$kind"
   run_case "$kind"
@@ -46,15 +54,19 @@ for kind in expired-stamped good-stamped; do
   check "$kind: no error" equals "$(log_of "$kind" | grep -c ERROR)" 0
   check "$kind: the file was removed" equals "$(temp_installers)" "$before"
 done
-check "the stamped time is the one the chain was evaluated at" grep -qxF \
-  "$(info "installer signature time-stamped at 2020-06-01 00:00:00 UTC")" <(log_of expired-stamped)
+for kind in expired-stamped legacy; do
+  check "$kind: the stamped time is the one the chain was evaluated at" grep -qxF \
+    "$(info "installer signature time-stamped at 2020-06-01 00:00:00 UTC")" <(log_of "$kind")
+done
 
 # Why each time stamp was not used (or, stamped late, used and refused), then the refusal itself.
 declare -A stamp_line=([untrusted-stamp]="time stamp not used - time stamp certificate not trusted (0x"
   [grafted]="time stamp not used - time stamp is for another signature"
   [retimed]="time stamp not used - time stamp "
-  [stamped-late]="time-stamped at 2022-06-01 00:00:00 UTC")
-for kind in untrusted-stamp grafted retimed stamped-late; do
+  [stamped-late]="time-stamped at 2022-06-01 00:00:00 UTC"
+  [legacy-untrusted]="time stamp not used - countersigner's certificate not trusted (0x"
+  [legacy-retimed]="time stamp not used - countersignature not valid")
+for kind in untrusted-stamp grafted retimed stamped-late legacy-untrusted legacy-retimed; do
   reset_markers
   start_nginx "$WORK/$kind"
   run_case "$kind"
