@@ -3,6 +3,7 @@
 #   tests/publish_signature.sh BRIMO_PUBLISH
 set -euo pipefail
 publish=$(realpath "$1")
+test_signing=$(realpath "$(dirname "$0")/../tools/test-signing")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -33,9 +34,10 @@ fail() {
 }
 snapshot() { find release -type f -exec sha256sum {} + | sort; }
 
-# accepts PUBLISHER KIND: KIND.exe is published for PUBLISHER and named by the document.
+# accepts PUBLISHER KIND [TRUST]: KIND.exe is published for PUBLISHER and named by the document. TRUST is
+# the root to trust, root.pem unless given.
 accepts() {
-  if "$publish" --publisher "$1" --ca-file root.pem "$2.exe" release >out 2>err; then
+  if "$publish" --publisher "$1" --ca-file "${3:-root.pem}" "$2.exe" release >out 2>err; then
     grep -qx "path: $2.exe" out || fail "$2.exe for \"$1\": $(cat out)"
   else
     fail "$2.exe refused for \"$1\": $(cat err)"
@@ -64,6 +66,20 @@ refuses "Quarn Labs" unit
 accepts "Société Quärn" accented
 refuses "Quarn Brimo Ltd" unsigned
 refuses "Quarn Brimo Ltd" full - # the throwaway root is not in the system's bundle
+
+# Time stamps count as the program counts them: an expired certificate's signature is accepted when
+# a sound time stamp shows it was made while the certificate was valid, and refused without one.
+signing="$work/signing"
+"$test_signing" certs "$signing" "Quarn Brimo Ltd" 2>err || fail "certificates: $(cat err)"
+while_valid=$(date -u -d 2020-06-01 +%s)
+"$test_signing" sign "$signing" expired unsigned.exe stamped.exe tsa "$while_valid"
+"$test_signing" sign "$signing" expired unsigned.exe expired.exe
+"$test_signing" sign "$signing" expired unsigned.exe untrusted-stamp.exe untrusted-tsa \
+  "$while_valid"
+cp "$signing/root.pem" signing-root.pem
+accepts "Quarn Brimo Ltd" stamped signing-root.pem
+refuses "Quarn Brimo Ltd" expired signing-root.pem
+refuses "Quarn Brimo Ltd" untrusted-stamp signing-root.pem
 
 [ "$failures" = 0 ] || exit 1
 echo "publisher check: all cases passed"
