@@ -12,10 +12,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!info) return 0;
   std::size_t digestSize = 0;
   switch (info->hash) {
-    case brimo::ImprintHash::Sha1: digestSize = 20; break;
-    case brimo::ImprintHash::Sha256: digestSize = 32; break;
-    case brimo::ImprintHash::Sha384: digestSize = 48; break;
-    case brimo::ImprintHash::Sha512: digestSize = 64; break;
+    case brimo::ImprintHash::Sha1:
+      digestSize = 20;
+      break;
+    case brimo::ImprintHash::Sha256:
+      digestSize = 32;
+      break;
+    case brimo::ImprintHash::Sha384:
+      digestSize = 48;
+      break;
+    case brimo::ImprintHash::Sha512:
+      digestSize = 64;
+      break;
   }
   if (info->hashedMessage.size() != digestSize) __builtin_trap();
   if (info->genTime < -62167219200 || info->genTime > 253402300799) __builtin_trap();
