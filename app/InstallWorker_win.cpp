@@ -17,6 +17,7 @@
 #include "platform/DebugLog.h"
 #include "platform/ErrorBox.h"
 #include "platform/InstallerFile.h"
+#include "platform/InstallerProduct.h"
 #include "platform/InstallerSignature.h"
 #include "platform/ProcessRunner.h"
 #include "platform/Product.h"
@@ -77,6 +78,19 @@ bool SignatureAccepted(const InstallerFile& file) {
   return false;
 }
 
+// With a product or a floor built in (only ever beside a publisher, whose signature has held by now),
+// only that product in at least that version is run; a refusal has been reported when this returns
+// false.
+bool ProductAccepted(const InstallerFile& file) {
+  const ProductRequirement requirement{config::kInstallerProduct,
+                                       ParseFourPartVersion(config::kMinimumInstallerVersion)};
+  if (requirement.product.empty() && !requirement.minimumVersion) return true;
+  const std::optional<std::wstring> refusal = ProductRefusal(ReadInstallerIdentity(file), requirement);
+  if (!refusal) return true;
+  ReportDownloadError(L"installer product check failed - " + *refusal, L"product");
+  return false;
+}
+
 std::optional<fs::path> TempInstallerPathOrReport() {
   try {
     return MakeTempInstallerPath();
@@ -125,7 +139,7 @@ InstallOutcome RunInstall(const std::string& releaseHost, const std::string& cha
   }
   // A download that is not the maker's is removed and never run.
   if ((release.sha512 && !DigestMatches(*release.sha512, installerFile.Digest())) ||
-      !SignatureAccepted(installerFile)) {
+      !SignatureAccepted(installerFile) || !ProductAccepted(installerFile)) {
     installerFile.Release();
     RemoveInstallerFile(*installerPath);
     return InstallOutcome::Failed;

@@ -54,6 +54,11 @@ inline void DeleteDcValue(HDC dc) noexcept { ::DeleteDC(dc); }
 inline void DeleteGdiObjectValue(HGDIOBJ object) noexcept { ::DeleteObject(object); }
 inline void FreeArgvValue(LPWSTR* argv) noexcept { ::LocalFree(argv); }
 inline void FreeCertChainValue(PCCERT_CHAIN_CONTEXT chain) noexcept { ::CertFreeCertificateChain(chain); }
+inline void FreeCertContextValue(PCCERT_CONTEXT certificate) noexcept {
+  ::CertFreeCertificateContext(certificate);
+}
+inline void CloseCertStoreValue(HCERTSTORE store) noexcept { ::CertCloseStore(store, 0); }
+inline void CloseCryptMsgValue(HCRYPTMSG message) noexcept { ::CryptMsgClose(message); }
 }  // namespace detail
 
 // Kernel handles whose empty value is null (processes, threads, mutexes).
@@ -66,6 +71,10 @@ using UniqueGdiObject = UniqueAny<SimpleTraits<HGDIOBJ, nullptr, detail::DeleteG
 using UniqueArgv = UniqueAny<SimpleTraits<LPWSTR*, nullptr, detail::FreeArgvValue>>;
 // Certificate chains from CertGetCertificateChain.
 using UniqueCertChain = UniqueAny<SimpleTraits<PCCERT_CHAIN_CONTEXT, nullptr, detail::FreeCertChainValue>>;
+// Certificates found in a store, certificate stores, and decoded messages.
+using UniqueCertContext = UniqueAny<SimpleTraits<PCCERT_CONTEXT, nullptr, detail::FreeCertContextValue>>;
+using UniqueCertStore = UniqueAny<SimpleTraits<HCERTSTORE, nullptr, detail::CloseCertStoreValue>>;
+using UniqueCryptMsg = UniqueAny<SimpleTraits<HCRYPTMSG, nullptr, detail::CloseCryptMsgValue>>;
 
 // File handles, whose empty value is INVALID_HANDLE_VALUE.
 struct FileHandleTraits {

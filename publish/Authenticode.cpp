@@ -150,7 +150,10 @@ void RequireSigner(const fs::path& file, const std::string& publisher,
                    const std::optional<fs::path>& caFile) {
   try {
     std::vector<std::string> verify = {kTool, "verify"};
-    if (caFile) verify.insert(verify.end(), {"-CAfile", caFile->string()});
+    // The same trust anchor for time stamps: a signature whose certificate has expired since is
+    // accepted when a sound time stamp shows it was made while the certificate was valid, as the
+    // program accepts it.
+    if (caFile) verify.insert(verify.end(), {"-CAfile", caFile->string(), "-TSA-CAfile", caFile->string()});
     verify.insert(verify.end(), {"-in", file.string()});
     const ToolRun verified = RunTool(verify);
     if (verified.exitCode != 0)

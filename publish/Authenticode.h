@@ -9,7 +9,8 @@
 namespace brimo {
 
 // Returns when osslsigncode verifies the file's signatures (against caFile, else its default
-// bundle) and the primary signer's simple display name (the subject's first CN, else OU, else O) is
+// bundle, for the signer and for time stamps, which make an expired signer's chain count at their
+// time) and the primary signer's simple display name (the subject's first CN, else OU, else O) is
 // publisher exactly. Throws PublishError saying why otherwise; the text does not name the file.
 void RequireSigner(const boost::filesystem::path& file, const std::string& publisher,
                    const std::optional<boost::filesystem::path>& caFile);

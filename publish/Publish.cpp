@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <boost/filesystem/operations.hpp>
 #include <cerrno>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -18,9 +20,11 @@
 #include "net/UrlEscape.h"
 #include "platform/DebugLog.h"
 #include "platform/ErrorBox.h"
+#include "platform/InstallerProduct.h"
 #include "platform/Sha512.h"
 #include "platform/TextConvert.h"
 #include "publish/Authenticode.h"
+#include "publish/VersionResource.h"
 
 namespace brimo {
 
@@ -32,6 +36,8 @@ constexpr char kVersionOption[] = "--version";
 constexpr char kPublisherOption[] = "--publisher";
 constexpr char kCaFileOption[] = "--ca-file";
 constexpr char kRollbackOption[] = "--rollback";
+constexpr char kProductOption[] = "--product";
+constexpr char kMinimumVersionOption[] = "--minimum-version";
 
 constexpr char kSizeKey[] = "size";
 constexpr char kVersionKey[] = "version";
@@ -47,6 +53,11 @@ constexpr std::size_t kCopyChunk = 1 << 16;
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 std::string Quoted(const fs::path& path) { return Quoted(path.string()); }
+
+std::string ReadWhole(const fs::path& file) {
+  std::ifstream in(file.string(), std::ios_base::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 [[noreturn]] void Fail(const std::string& message) { throw PublishError(message); }
 [[noreturn]] void FailWithErrno(const std::string& message) {
@@ -308,8 +319,8 @@ bool IsChannelName(const std::string& channel) {
 
 std::string UsageText() {
   return std::string("usage: ") + kCommandName + " [" + kChannelOption + " NAME] [" + kVersionOption +
-         " TEXT] [" + kRollbackOption + "] [" + kPublisherOption + " NAME [" + kCaFileOption +
-         " PEM]] INSTALLER RELEASE_DIR";
+         " TEXT] [" + kRollbackOption + "] [" + kPublisherOption + " NAME [" + kCaFileOption + " PEM] [" +
+         kProductOption + " NAME] [" + kMinimumVersionOption + " A.B.C.D]] INSTALLER RELEASE_DIR";
 }
 
 PublishOptions ParseCommandLine(const std::vector<std::string>& args) {
@@ -339,6 +350,10 @@ PublishOptions ParseCommandLine(const std::vector<std::string>& args) {
       options.publisher = value;
     else if (arg == kCaFileOption)
       options.caFile = fs::path(value);
+    else if (arg == kProductOption)
+      options.product = value;
+    else if (arg == kMinimumVersionOption)
+      options.minimumVersion = value;
     else
       throw UsageError("unknown option " + arg);
   }
@@ -350,6 +365,15 @@ PublishOptions ParseCommandLine(const std::vector<std::string>& args) {
                      " is not letters, digits, '.', '_' and '-' (not starting with '.')");
   if (options.caFile && !options.publisher)
     throw UsageError(std::string(kCaFileOption) + " needs " + kPublisherOption);
+  // Without a signature the version resource proves nothing, as in the program.
+  for (const auto& [option, value] :
+       {std::pair{kProductOption, options.product}, std::pair{kMinimumVersionOption, options.minimumVersion}})
+    if (value && !options.publisher) throw UsageError(std::string(option) + " needs " + kPublisherOption);
+  if (options.minimumVersion && !ParseFourPartVersion(*options.minimumVersion))
+    throw UsageError(std::string(kMinimumVersionOption) + " " + Quoted(*options.minimumVersion) +
+                     " is not four dotted numbers up to 65535");
+  if (options.product && !DecodeUtf8(*options.product))
+    throw UsageError(std::string(kProductOption) + " is not UTF-8 text");
   return options;
 }
 
@@ -384,11 +408,25 @@ Published Publish(const PublishOptions& options) {
   published.path = name;
   std::tie(published.sha512, published.size) = CopyInto(source.get(), options.installer, installer);
   installer.Finish();
+  std::optional<std::string> version = options.version;
   if (options.publisher) {
     try {
       RequireSigner(installer.path(), *options.publisher, options.caFile);
     } catch (const PublishError& e) {
       Fail("refusing to publish " + Quoted(options.installer) + ": " + e.what());
+    }
+    // Once the signature holds, its version resource says what the installer is.
+    const std::optional<InstallerIdentity> identity = ReadVersionResource(ReadWhole(installer.path()));
+    ProductRequirement requirement;
+    if (options.product) requirement.product = DecodeUtf8(*options.product).value_or(L"");
+    if (options.minimumVersion) requirement.minimumVersion = ParseFourPartVersion(*options.minimumVersion);
+    if (const std::optional<std::wstring> refusal = ProductRefusal(identity, requirement))
+      Fail("refusing to publish " + Quoted(options.installer) + ": installer product check failed - " +
+           WideToUtf8(*refusal));
+    if (!version && identity) {
+      version = WideToUtf8(FormatFourPartVersion(identity->productVersion));
+      published.notes.push_back("version " + Quoted(*version) +
+                                " taken from the installer's version resource");
     }
   }
   const fs::path installerTarget = options.releaseDir / name;
@@ -396,15 +434,15 @@ Published Publish(const PublishOptions& options) {
   published.installerKept = AlreadyPublished(installerTarget, published.sha512, published.size);
   bool documentExists = false;
   const std::optional<std::string> current = CurrentVersion(documentTarget, &documentExists);
-  const VersionOrder order = CompareVersions(options.version, current);
+  const VersionOrder order = CompareVersions(version, current);
   if (order == VersionOrder::kOlder && !options.rollback)
-    Fail("refusing to publish version " + Quoted(*options.version) + ": channel " + Quoted(options.channel) +
+    Fail("refusing to publish version " + Quoted(*version) + ": channel " + Quoted(options.channel) +
          " is at " + Quoted(*current) + "; pass " + kRollbackOption + " to go back deliberately");
   if (order == VersionOrder::kUnknown && documentExists)
-    published.notes.push_back("version " + (options.version ? Quoted(*options.version) : "(none)") +
+    published.notes.push_back("version " + (version ? Quoted(*version) : "(none)") +
                               " and the channel's current " + (current ? Quoted(*current) : "(none)") +
                               " do not compare as dotted numbers; publishing without a rollback check");
-  const std::string text = DocumentText(name, published.sha512, published.size, options.version);
+  const std::string text = DocumentText(name, published.sha512, published.size, version);
   RequireReadBack(text, name, published.sha512);
   StagedFile document(options.releaseDir);
   document.Write(text.data(), text.size());

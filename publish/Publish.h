@@ -24,6 +24,10 @@ struct PublishOptions {
   // verify the signature with (the system's bundle when not given).
   std::optional<std::string> publisher;
   std::optional<boost::filesystem::path> caFile;
+  // With a publisher: the product name and the oldest product version the installer's signed
+  // version resource must carry, as the program built with the same settings requires.
+  std::optional<std::string> product;
+  std::optional<std::string> minimumVersion;
   // Lets the version go back below the channel's current one, to pull a bad release.
   bool rollback = false;
 };

@@ -3,6 +3,7 @@
 #   tests/publish_signature.sh BRIMO_PUBLISH
 set -euo pipefail
 publish=$(realpath "$1")
+test_signing=$(realpath "$(dirname "$0")/../tools/test-signing")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -33,9 +34,10 @@ fail() {
 }
 snapshot() { find release -type f -exec sha256sum {} + | sort; }
 
-# accepts PUBLISHER KIND: KIND.exe is published for PUBLISHER and named by the document.
+# accepts PUBLISHER KIND [TRUST]: KIND.exe is published for PUBLISHER and named by the document. TRUST is
+# the root to trust, root.pem unless given.
 accepts() {
-  if "$publish" --publisher "$1" --ca-file root.pem "$2.exe" release >out 2>err; then
+  if "$publish" --publisher "$1" --ca-file "${3:-root.pem}" "$2.exe" release >out 2>err; then
     grep -qx "path: $2.exe" out || fail "$2.exe for \"$1\": $(cat out)"
   else
     fail "$2.exe refused for \"$1\": $(cat err)"
@@ -64,6 +66,58 @@ refuses "Quarn Labs" unit
 accepts "Société Quärn" accented
 refuses "Quarn Brimo Ltd" unsigned
 refuses "Quarn Brimo Ltd" full - # the throwaway root is not in the system's bundle
+
+# Time stamps count as the program counts them: an expired certificate's signature is accepted when
+# a sound time stamp shows it was made while the certificate was valid, and refused without one.
+signing="$work/signing"
+"$test_signing" certs "$signing" "Quarn Brimo Ltd" 2>err || fail "certificates: $(cat err)"
+while_valid=$(date -u -d 2020-06-01 +%s)
+"$test_signing" sign "$signing" expired unsigned.exe stamped.exe tsa "$while_valid"
+"$test_signing" sign "$signing" expired unsigned.exe expired.exe
+"$test_signing" sign "$signing" expired unsigned.exe untrusted-stamp.exe untrusted-tsa \
+  "$while_valid"
+cp "$signing/root.pem" signing-root.pem
+accepts "Quarn Brimo Ltd" stamped signing-root.pem
+refuses "Quarn Brimo Ltd" expired signing-root.pem
+refuses "Quarn Brimo Ltd" untrusted-stamp signing-root.pem
+
+# --product and --minimum-version refuse what the program built with them refuses, in its words, read
+# from the signed version resource (the test installer's, made here), whose version the document takes.
+rc_source=$(dirname "$test_signing")/test_installer_win.rc
+# versioned NAME PRODUCT VERSION: NAME.exe with that version resource, signed by the publisher.
+versioned() {
+  mkdir -p "$1-version"
+  printf '#define TEST_INSTALLER_PRODUCT "%s"\n#define TEST_INSTALLER_VERSION %s\n#define TEST_INSTALLER_VERSION_TEXT "%s"\n' \
+    "$2" "${3//./,}" "$3" >"$1-version/test_installer_version.h"
+  x86_64-w64-mingw32-windres -I "$1-version" "$rc_source" -O coff -o "$1.res"
+  x86_64-w64-mingw32-gcc-posix -s -o "$1-unsigned.exe" setup.c "$1.res"
+  "$test_signing" sign "$signing" good "$1-unsigned.exe" "$1.exe"
+}
+versioned product "Quarn Brimo" 1.2.0.0
+versioned uninstaller "Quarn Brimo Uninstaller" 1.2.0.0
+versioned older "Quarn Brimo" 1.1.65535.65535
+"$test_signing" sign "$signing" good unsigned.exe unversioned.exe
+wanted=(--publisher "Quarn Brimo Ltd" --ca-file signing-root.pem --product "Quarn Brimo" --minimum-version 1.2.0.0)
+# product_refused KIND REASON: refused with the program's reason.
+product_refused() {
+  local before status=0
+  before=$(snapshot)
+  "$publish" "${wanted[@]}" "$1.exe" release >out 2>err || status=$?
+  [ "$status" = 1 ] || fail "$1.exe: exit $status, not 1"
+  grep -qF "installer product check failed - $2" err || fail "$1.exe: $(cat err)"
+  [ "$(snapshot)" = "$before" ] || fail "$1.exe changed the release folder"
+}
+product_refused uninstaller "product is 'Quarn Brimo Uninstaller', expected 'Quarn Brimo'"
+product_refused older "version 1.1.65535.65535 is older than 1.2.0.0"
+product_refused unversioned "no version resource"
+if "$publish" "${wanted[@]}" --channel product product.exe release >out 2>err; then
+  grep -qx 'version: "1.2.0.0"' release/product.yml || fail "the version was not taken from the resource: $(cat release/product.yml)"
+else
+  fail "product.exe refused: $(cat err)"
+fi
+status=0
+"$publish" --product "Quarn Brimo" unversioned.exe release >out 2>err || status=$?
+[ "$status" = 2 ] || fail "--product without --publisher: exit $status, not 2"
 
 [ "$failures" = 0 ] || exit 1
 echo "publisher check: all cases passed"

@@ -28,6 +28,9 @@
 // make deletion fail with a different error. Copies left by earlier runs are removed when the installer
 // starts.
 //
+// Its variants (tools/CMakeLists.txt) differ only in their version resource (test_installer_win.rc): the
+// product and version that the signed end-to-end build asks for, another product, an older version, none.
+//
 // Build: x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -municode -mwindows -static -static-libgcc
 //        -static-libstdc++ -o brimo-test-installer.exe tools/test_installer_win.cpp
 #include <windows.h>

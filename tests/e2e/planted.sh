@@ -4,6 +4,9 @@
 # installs as usual.
 source "$(dirname "$0")/lib.sh"
 downloads="$DRIVE_C/users/Public/Downloads-planted"
+# version.dll is delay-loaded through the same hook, but is not planted here: Wine's own user32 binds
+# it at load time, so with Wine told to prefer a planted one, Wine itself loads it before the program
+# runs.
 libraries=(crypt32 bcrypt wininet wintrust)
 record="$MARKERS/planted-loaded.txt"
 
@@ -33,8 +36,8 @@ check "a whole install beside planted libraries exits 1" equals "$(code_of plant
 check "no planted library was loaded" [ ! -e "$record" ]
 check "the installer ran and the app was started" app_started
 
-# The build with a publisher and a signed installer: the signature check calls into wintrust and
-# crypt32 themselves, and still loads none of the planted ones.
+# The build with a publisher (and product and floor) and a signed installer: the signature and product
+# checks call into wintrust and crypt32 themselves, and still load none of the planted ones.
 : "${BRIMO_TEST_PUBLISHER:?}"
 signing="$BRIMO_BUILD/test-signing"
 "$BRIMO_SOURCE/tools/test-signing" certs "$signing" "$BRIMO_TEST_PUBLISHER"

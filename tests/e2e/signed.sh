@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The program built with a publisher runs an installer only when that publisher signed it under a
 # trusted root, for code signing, in its validity; everything else is refused with its line and box,
-# removed, and never run.
+# removed, and never run. Built with a product and a floor too, it runs only that product, in at least
+# that version, as the signed version resource says.
 source "$(dirname "$0")/lib.sh"
-: "${BRIMO_TEST_PUBLISHER:?}"
+: "${BRIMO_TEST_PUBLISHER:?}" "${BRIMO_TEST_PRODUCT:?}" "${BRIMO_TEST_MINIMUM_VERSION:?}" "${BRIMO_TEST_OLDER_VERSION:?}"
 INSTALLER_EXE="Z:$BRIMO_BUILD/signed/QuarnBrimoInstaller.exe"
 signing="$BRIMO_BUILD/test-signing"
 sign() { "$BRIMO_SOURCE/tools/test-signing" sign "$signing" "$@"; }
@@ -57,5 +58,25 @@ for kind in tampered unsigned untrusted other expired nocodesign; do
 done
 check "another publisher is named in the refusal" equals "$(log_of other | grep ERROR)" "$(error \
   "installer signature check failed - publisher is 'Other Maker Ltd', expected '$BRIMO_TEST_PUBLISHER'")"
+
+# Other programs signed by the same publisher: each refused for what its version resource says.
+product_box="Error downloading installation files (code: product), please contact "
+declare -A product_refusal=(
+  [other-product]="product is '$BRIMO_TEST_PRODUCT Uninstaller', expected '$BRIMO_TEST_PRODUCT'"
+  [older]="version $BRIMO_TEST_OLDER_VERSION is older than $BRIMO_TEST_MINIMUM_VERSION"
+  [unversioned]="no version resource")
+for variant in other-product older unversioned; do
+  reset_markers
+  release_tree "$WORK/$variant" "$setup_name"
+  sign good "$BRIMO_BUILD/tools/brimo-test-installer-$variant.exe" "$WORK/$variant/$setup_name"
+  start_nginx "$WORK/$variant"
+  run_case "$variant"
+  check "$variant: exit 3" equals "$(code_of "$variant")" 3
+  check "$variant: the log line" equals "$(log_of "$variant" | grep ERROR)" \
+    "$(error "installer product check failed - ${product_refusal[$variant]}")"
+  check "$variant: the box" equals "$(boxes_of "$variant")" "$(box "$product_box")"
+  check "$variant: nothing ran" [ ! -e "$MARKERS/installer-runs.txt" ]
+  check "$variant: the file was removed" equals "$(temp_installers)" "$before"
+done
 
 finish_e2e
