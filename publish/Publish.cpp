@@ -126,6 +126,20 @@ class StagedFile {
       FailWithErrno("cannot write " + Quoted(path_));
   }
 
+  // Caches revalidate a document by the validators a static server makes from its modification time
+  // in whole seconds and its size: a new document of the same size written in the same second as the
+  // one it replaces would look unchanged, and every cache would keep serving the old one. The new
+  // one is dated at least a second after the current one.
+  void DateAfter(const fs::path& current) {
+    struct stat old {};
+    struct stat now {};
+    if (stat(current.c_str(), &old) != 0) return;
+    if (fstat(fd_.get(), &now) != 0) FailWithErrno("cannot read the time of " + Quoted(path_));
+    if (now.st_mtim.tv_sec > old.st_mtim.tv_sec) return;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {old.st_mtim.tv_sec + 1, 0}};
+    if (futimens(fd_.get(), times) != 0) FailWithErrno("cannot set the time of " + Quoted(path_));
+  }
+
   // Puts the file in place of target in one step.
   void RenameTo(const fs::path& target) {
     if (rename(path_.c_str(), target.c_str()) != 0)
@@ -446,6 +460,7 @@ Published Publish(const PublishOptions& options) {
   RequireReadBack(text, name, published.sha512);
   StagedFile document(options.releaseDir);
   document.Write(text.data(), text.size());
+  document.DateAfter(documentTarget);
   document.Finish();
 
   // The installer first and the document last: a client that reads the document in between gets the

@@ -130,7 +130,13 @@ TEST_F(Publishing, PublishingAgainReplacesTheDocumentWholeAndLeavesNoOtherFiles)
   for (const char* name : {"Setup 1.exe", "latest.yml"})
     EXPECT_EQ(fs::status(release / name).permissions(), fs::perms(0644)) << name;
 
+  struct stat first {};
+  ASSERT_EQ(stat((release / "latest.yml").c_str(), &first), 0);
   PublishFile("Setup 2.exe", "two");
+  // Within the same second, and of the same size: only a later time tells caches it changed.
+  struct stat second {};
+  ASSERT_EQ(stat((release / "latest.yml").c_str(), &second), 0);
+  EXPECT_GT(second.st_mtim.tv_sec, first.st_mtim.tv_sec);
   EXPECT_EQ(ReadBack().path, "Setup 2.exe");
   EXPECT_EQ(ReadBack().sha512, DigestOf("two"));
   // Earlier installers stay for the clients that are still downloading them.
