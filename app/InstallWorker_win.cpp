@@ -16,14 +16,15 @@
 #include "net/WebRequest.h"
 #include "platform/DebugLog.h"
 #include "platform/ErrorBox.h"
-#include "platform/InstallerFile.h"
-#include "platform/InstallerProduct.h"
-#include "platform/InstallerSignature.h"
 #include "platform/ProcessRunner.h"
 #include "platform/Product.h"
-#include "platform/Sha512.h"
 #include "platform/TempInstallerFile.h"
 #include "platform/TextConvert.h"
+#include "trust/InstallerFile.h"
+#include "trust/InstallerProduct.h"
+#include "trust/InstallerSignature.h"
+#include "trust/Sha512.h"
+#include "trust/VersionResource.h"
 #include "ui/Window.h"
 
 namespace brimo {
@@ -58,11 +59,15 @@ void LaunchInstalledApplication() {
 
 // The release document's digest against the downloaded bytes; a mismatch, or a digest that is not
 // base64 of 64 bytes, has been reported when this returns false.
-bool DigestMatches(const std::string& expected, const Sha512Digest& actual) {
+bool DigestMatches(const std::string& expected, const std::optional<Sha512Digest>& actual) {
+  if (!actual) {
+    ReportDownloadError(L"installer digest not computed - the system's SHA-512 failed", L"sha512");
+    return false;
+  }
   const std::optional<Sha512Digest> published = DecodeBase64Digest(expected);
-  if (published && *published == actual) return true;
+  if (published && *published == *actual) return true;
   ReportDownloadError((boost::wformat(L"installer digest mismatch - expected sha512 %1%, actual sha512 %2%") %
-                       Utf8ToWide(expected, kInvalidTextFallback) % Utf8ToWide(EncodeBase64(actual), L""))
+                       Utf8ToWide(expected, kInvalidTextFallback) % Utf8ToWide(EncodeBase64(*actual), L""))
                           .str(),
                       L"sha512");
   return false;
@@ -85,7 +90,12 @@ bool ProductAccepted(const InstallerFile& file) {
   const ProductRequirement requirement{config::kInstallerProduct,
                                        ParseFourPartVersion(config::kMinimumInstallerVersion)};
   if (requirement.product.empty() && !requirement.minimumVersion) return true;
-  const std::optional<std::wstring> refusal = ProductRefusal(ReadInstallerIdentity(file), requirement);
+  // Read through the handle that holds the file, as every other check of it.
+  const std::optional<InstallerIdentity> identity =
+      ReadVersionResource([&file](std::uint64_t offset, std::size_t count, void* out) {
+        return file.ReadAt(offset, count, out);
+      });
+  const std::optional<std::wstring> refusal = ProductRefusal(identity, requirement);
   if (!refusal) return true;
   ReportDownloadError(L"installer product check failed - " + *refusal, L"product");
   return false;

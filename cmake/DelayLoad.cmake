@@ -41,7 +41,7 @@ function(brimo_delay_import name)
   set_target_properties(brimo::delay::${name} PROPERTIES IMPORTED_LOCATION ${lib})
 endfunction()
 
-set(BRIMO_DELAY_LIBRARIES crypt32 bcrypt wininet wintrust version)
+set(BRIMO_DELAY_LIBRARIES crypt32 bcrypt wininet wintrust)
 foreach(name ${BRIMO_DELAY_LIBRARIES})
   brimo_delay_import(${name})
 endforeach()

@@ -14,8 +14,9 @@ constexpr char kExtension[] = ".exe";
 
 boost::filesystem::path MakeTempInstallerPath() {
   const boost::filesystem::path directory = boost::filesystem::temp_directory_path();
-  const std::string model = std::string(kNameModel) + kExtension;
-  return directory / boost::filesystem::unique_path(std::wstring(model.begin(), model.end()));
+  const std::wstring folder(kNameModel, kNameModel + sizeof(kNameModel) - 1);
+  const std::wstring file = folder + std::wstring(kExtension, kExtension + sizeof(kExtension) - 1);
+  return directory / boost::filesystem::unique_path(folder) / boost::filesystem::unique_path(file);
 }
 
 std::wstring FileErrorCode(const boost::system::error_code& code) {
@@ -29,6 +30,14 @@ void RemoveInstallerFile(const boost::filesystem::path& installerPath) {
   } catch (const boost::filesystem::filesystem_error& e) {
     LogInfo(
         (boost::wformat(L"post-install couldn't remove file (code: %1%)") % FileErrorCode(e.code())).str());
+    return;
+  }
+  // The folder goes with the file; one that still holds something the installer left stays.
+  try {
+    boost::filesystem::remove(installerPath.parent_path());
+  } catch (const boost::filesystem::filesystem_error& e) {
+    LogInfo(
+        (boost::wformat(L"post-install couldn't remove folder (code: %1%)") % FileErrorCode(e.code())).str());
   }
 }
 

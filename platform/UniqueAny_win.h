@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <bcrypt.h>
 #include <wincrypt.h>
 
 #include <utility>
@@ -59,6 +60,12 @@ inline void FreeCertContextValue(PCCERT_CONTEXT certificate) noexcept {
 }
 inline void CloseCertStoreValue(HCERTSTORE store) noexcept { ::CertCloseStore(store, 0); }
 inline void CloseCryptMsgValue(HCRYPTMSG message) noexcept { ::CryptMsgClose(message); }
+inline void LocalFreeValue(void* memory) noexcept { ::LocalFree(memory); }
+inline void CloseAlgorithmValue(BCRYPT_ALG_HANDLE algorithm) noexcept {
+  ::BCryptCloseAlgorithmProvider(algorithm, 0);
+}
+inline void DestroyHashValue(BCRYPT_HASH_HANDLE hash) noexcept { ::BCryptDestroyHash(hash); }
+inline void DestroyKeyValue(BCRYPT_KEY_HANDLE key) noexcept { ::BCryptDestroyKey(key); }
 }  // namespace detail
 
 // Kernel handles whose empty value is null (processes, threads, mutexes).
@@ -75,6 +82,14 @@ using UniqueCertChain = UniqueAny<SimpleTraits<PCCERT_CHAIN_CONTEXT, nullptr, de
 using UniqueCertContext = UniqueAny<SimpleTraits<PCCERT_CONTEXT, nullptr, detail::FreeCertContextValue>>;
 using UniqueCertStore = UniqueAny<SimpleTraits<HCERTSTORE, nullptr, detail::CloseCertStoreValue>>;
 using UniqueCryptMsg = UniqueAny<SimpleTraits<HCRYPTMSG, nullptr, detail::CloseCryptMsgValue>>;
+// Memory that a call allocated for its caller to LocalFree (decoded objects, SIDs and security
+// descriptors converted from text). T is the pointer type the call hands out.
+template <class T>
+using UniqueLocal = UniqueAny<SimpleTraits<T, nullptr, detail::LocalFreeValue>>;
+// CNG algorithm providers, hash objects and keys.
+using UniqueAlgorithm = UniqueAny<SimpleTraits<BCRYPT_ALG_HANDLE, nullptr, detail::CloseAlgorithmValue>>;
+using UniqueHash = UniqueAny<SimpleTraits<BCRYPT_HASH_HANDLE, nullptr, detail::DestroyHashValue>>;
+using UniqueKey = UniqueAny<SimpleTraits<BCRYPT_KEY_HANDLE, nullptr, detail::DestroyKeyValue>>;
 
 // File handles, whose empty value is INVALID_HANDLE_VALUE.
 struct FileHandleTraits {

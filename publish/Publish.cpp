@@ -20,11 +20,11 @@
 #include "net/UrlEscape.h"
 #include "platform/DebugLog.h"
 #include "platform/ErrorBox.h"
-#include "platform/InstallerProduct.h"
-#include "platform/Sha512.h"
 #include "platform/TextConvert.h"
 #include "publish/Authenticode.h"
-#include "publish/VersionResource.h"
+#include "trust/InstallerProduct.h"
+#include "trust/Sha512.h"
+#include "trust/VersionResource.h"
 
 namespace brimo {
 
@@ -60,6 +60,13 @@ std::string ReadWhole(const fs::path& file) {
 }
 
 [[noreturn]] void Fail(const std::string& message) { throw PublishError(message); }
+// The digest's base64 text; a hash that failed stops the publish rather than name a wrong digest.
+std::string DigestText(Sha512& digest) {
+  const std::optional<Sha512Digest> value = digest.Finish();
+  if (!value) Fail("cannot compute the SHA-512 digest");
+  return EncodeBase64(*value);
+}
+
 [[noreturn]] void FailWithErrno(const std::string& message) {
   throw PublishError(message + ": " + std::generic_category().message(errno));
 }
@@ -184,7 +191,7 @@ std::pair<std::string, std::uintmax_t> DigestOfFile(const fs::path& path) {
     digest.Update(buffer.data(), static_cast<std::size_t>(n));
     size += static_cast<std::uintmax_t>(n);
   }
-  return {EncodeBase64(digest.Finish()), size};
+  return {DigestText(digest), size};
 }
 
 // True when the release folder already has the installer with exactly these bytes, false when the
@@ -257,7 +264,7 @@ std::pair<std::string, std::uintmax_t> CopyInto(int source, const fs::path& sour
     staged.Write(buffer.data(), static_cast<std::size_t>(n));
     size += static_cast<std::uintmax_t>(n);
   }
-  return {EncodeBase64(digest.Finish()), size};
+  return {DigestText(digest), size};
 }
 
 std::string DocumentText(const std::string& path, const std::string& sha512, std::uintmax_t size,

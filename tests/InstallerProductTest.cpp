@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/InstallerProduct.h"
+#include "trust/InstallerProduct.h"
 
 namespace brimo {
 namespace {

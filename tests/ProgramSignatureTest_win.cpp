@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/InstallerFile.h"
-#include "platform/InstallerSignature.h"
 #include "platform/TempInstallerFile.h"
+#include "trust/InstallerFile.h"
+#include "trust/InstallerSignature.h"
 
 namespace brimo {
 namespace {
@@ -43,7 +43,7 @@ class ProgramSignatureTest : public ::testing::Test {
  protected:
   ~ProgramSignatureTest() override {
     boost::system::error_code ignored;
-    fs::remove(path_, ignored);
+    fs::remove_all(path_.parent_path(), ignored);
   }
 
   std::optional<std::wstring> Refusal(const std::wstring& program) {

@@ -12,8 +12,8 @@
 
 #include "LogCapture.h"
 #include "app/ReleaseDocument.h"
-#include "platform/Sha512.h"
 #include "publish/Publish.h"
+#include "trust/Sha512.h"
 
 namespace brimo {
 namespace {
@@ -46,7 +46,7 @@ Files Snapshot(const fs::path& dir) {
 std::string DigestOf(const std::string& content) {
   Sha512 digest;
   digest.Update(content.data(), content.size());
-  return EncodeBase64(digest.Finish());
+  return EncodeBase64(digest.Finish().value());
 }
 
 class Publishing : public ::testing::Test {

@@ -21,12 +21,13 @@ class InstallerCopy {
   explicit InstallerCopy(const std::string& config) : path_(MakeTempInstallerPath()) {
     const char* source = std::getenv("BRIMO_TEST_INSTALLER");
     EXPECT_NE(source, nullptr) << "BRIMO_TEST_INSTALLER names the test installer";
+    fs::create_directory(path_.parent_path());
     if (source) fs::copy_file(source, path_);
     std::ofstream(path_.string(), std::ios::app | std::ios::binary) << "BRIMO-TEST-CONFIG{" << config << "}";
   }
   ~InstallerCopy() {
     boost::system::error_code ignored;
-    fs::remove(path_, ignored);
+    fs::remove_all(path_.parent_path(), ignored);
   }
   const fs::path& path() const { return path_; }
 
@@ -58,7 +59,9 @@ TEST(RunProcess, NonZeroExitCodeIsReportedUnsigned) {
 TEST(RunProcess, AMissingInstallerIsACreationFailureWithTheWholeCommandLine) {
   test::LogCapture capture;
   const fs::path missing = MakeTempInstallerPath();
+  fs::create_directory(missing.parent_path());
   EXPECT_FALSE(RunProcess(missing, L""));
+  fs::remove(missing.parent_path());
   const std::wstring command = L"\"" + missing.wstring() + L"\" ";
   EXPECT_EQ(capture.strings(),
             std::vector<std::wstring>{test::ErrorLine(
@@ -71,6 +74,7 @@ TEST(RunProcess, AMissingInstallerIsACreationFailureWithTheWholeCommandLine) {
 TEST(RemoveInstallerFile, ALockedFileIsLoggedAsSystem32AndStays) {
   test::LogCapture capture;
   const fs::path path = MakeTempInstallerPath();
+  fs::create_directory(path.parent_path());
   std::ofstream(path.string()) << "x";
   HANDLE lock = CreateFileW(path.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(lock, INVALID_HANDLE_VALUE);

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/TimeStampToken.h"
+#include "trust/TimeStampToken.h"
 
 namespace brimo {
 namespace {

@@ -84,11 +84,12 @@ refuses "Quarn Brimo Ltd" untrusted-stamp signing-root.pem
 # --product and --minimum-version refuse what the program built with them refuses, in its words, read
 # from the signed version resource (the test installer's, made here), whose version the document takes.
 rc_source=$(dirname "$test_signing")/test_installer_win.rc
-# versioned NAME PRODUCT VERSION: NAME.exe with that version resource, signed by the publisher.
+# versioned NAME PRODUCT VERSION [DEFINE]: NAME.exe with that version resource (DEFINE selects a variant,
+# as in tools/CMakeLists.txt), signed by the publisher.
 versioned() {
   mkdir -p "$1-version"
-  printf '#define TEST_INSTALLER_PRODUCT "%s"\n#define TEST_INSTALLER_VERSION %s\n#define TEST_INSTALLER_VERSION_TEXT "%s"\n' \
-    "$2" "${3//./,}" "$3" >"$1-version/test_installer_version.h"
+  printf '#define TEST_INSTALLER_PRODUCT "%s"\n#define TEST_INSTALLER_VERSION %s\n#define TEST_INSTALLER_VERSION_TEXT "%s"\n%s\n' \
+    "$2" "${3//./,}" "$3" "${4:-}" >"$1-version/test_installer_version.h"
   x86_64-w64-mingw32-windres -I "$1-version" "$rc_source" -O coff -o "$1.res"
   x86_64-w64-mingw32-gcc-posix -s -o "$1-unsigned.exe" setup.c "$1.res"
   "$test_signing" sign "$signing" good "$1-unsigned.exe" "$1.exe"
@@ -96,6 +97,8 @@ versioned() {
 versioned product "Quarn Brimo" 1.2.0.0
 versioned uninstaller "Quarn Brimo Uninstaller" 1.2.0.0
 versioned older "Quarn Brimo" 1.1.65535.65535
+versioned id2 "Quarn Brimo" 1.2.0.0 '#define TEST_INSTALLER_VERSION_ID 2'
+versioned two-languages "Quarn Brimo" 1.2.0.0 '#define TEST_INSTALLER_GERMAN_PRODUCT "Quarn Brimo Uninstaller"'
 "$test_signing" sign "$signing" good unsigned.exe unversioned.exe
 wanted=(--publisher "Quarn Brimo Ltd" --ca-file signing-root.pem --product "Quarn Brimo" --minimum-version 1.2.0.0)
 # product_refused KIND REASON: refused with the program's reason.
@@ -110,6 +113,9 @@ product_refused() {
 product_refused uninstaller "product is 'Quarn Brimo Uninstaller', expected 'Quarn Brimo'"
 product_refused older "version 1.1.65535.65535 is older than 1.2.0.0"
 product_refused unversioned "no version resource"
+# Read as the program reads them: only id 1 counts, and of two languages without a neutral one the first.
+product_refused id2 "no version resource"
+product_refused two-languages "product is 'Quarn Brimo Uninstaller', expected 'Quarn Brimo'"
 if "$publish" "${wanted[@]}" --channel product product.exe release >out 2>err; then
   grep -qx 'version: "1.2.0.0"' release/product.yml || fail "the version was not taken from the resource: $(cat release/product.yml)"
 else

@@ -14,7 +14,9 @@
 //       delete-self=0|1  remove this file from its path before exiting (default 0)
 //     It appends
 //       run args=[<command line after the program token, verbatim>] cwd=<current directory> self=<own path>
-//     to C:\brimo-test\installer-runs.txt, installs, arranges lock/delete and exits with `exit`. Problems
+//     to C:\brimo-test\installer-runs.txt, and
+//       folder sddl=<its folder's owner and DACL as SDDL> others=[<names beside it in the folder>]
+//     to C:\brimo-test\installer-folder.txt, installs, arranges lock/delete and exits with `exit`. Problems
 //     with these steps are appended to C:\brimo-test\installer-errors.txt.
 // All record files are UTF-8 with LF line ends.
 //
@@ -34,6 +36,9 @@
 // Build: x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -municode -mwindows -static -static-libgcc
 //        -static-libstdc++ -o brimo-test-installer.exe tools/test_installer_win.cpp
 #include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdlib>
 #include <cwchar>
@@ -172,6 +177,37 @@ Config ReadConfig(const std::wstring& self) {
   return config;
 }
 
+// What the folder the installer runs from is like: its descriptor, and what lies there beside it.
+void RecordFolder(const std::wstring& self) {
+  const std::wstring folder = self.substr(0, self.find_last_of(L"\\/"));
+  const std::wstring name = self.substr(folder.size() + 1);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  LPWSTR sddl = nullptr;
+  std::wstring text = L"?";
+  if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                            nullptr, &descriptor) == ERROR_SUCCESS &&
+      ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &sddl,
+          nullptr)) {
+    text = sddl;
+    LocalFree(sddl);
+  }
+  if (descriptor) LocalFree(descriptor);
+  std::wstring others;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring entry = found.cFileName;
+      if (entry == L"." || entry == L".." || _wcsicmp(entry.c_str(), name.c_str()) == 0) continue;
+      others += (others.empty() ? L"" : L",") + entry;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  AppendRecord(L"installer-folder.txt", L"folder sddl=" + text + L" others=[" + others + L"]");
+}
+
 void Install(const std::wstring& self) {
   std::wstring programs = Env(L"ProgramW6432");
   if (programs.empty()) programs = Env(L"ProgramFiles");
@@ -262,6 +298,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   RemoveLeftoverCopies();
   AppendRecord(L"installer-runs.txt",
                L"run args=[" + ArgumentTail() + L"] cwd=" + CurrentDir() + L" self=" + self);
+  RecordFolder(self);
   if (config.install) Install(self);
   if (config.lockMs) StartHolder(self, config.lockMs);
   if (config.deleteSelf) DeleteSelf(self);

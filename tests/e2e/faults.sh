@@ -111,6 +111,14 @@ expect_failure digest-wrong 3 "installer digest mismatch - expected sha512 $wron
   "$(download_box sha512)"
 check "digest-wrong: the file is removed" equals "$(temp_installers)" "$before"
 
+# A digest that differs only in its last byte: every byte of the digest counts.
+last=$(openssl dgst -sha512 -binary "$WORK/d/$setup_name" | python3 -c \
+  'import sys, base64; d = bytearray(sys.stdin.buffer.read()); d[-1] ^= 1; print(base64.b64encode(d).decode())')
+printf 'path: "%s"\nsha512: %s\n' "$setup_name" "$last" >"$WORK/d/latest.yml"
+run_case digest-last
+expect_failure digest-last 3 "installer digest mismatch - expected sha512 $last, actual sha512 $good" \
+  "$(download_box sha512)"
+
 printf 'path: "%s"\nsha512: not-base64\n' "$setup_name" >"$WORK/d/latest.yml"
 run_case digest-bad
 expect_failure digest-bad 3 "installer digest mismatch - expected sha512 not-base64, actual sha512 $good" \
@@ -141,6 +149,8 @@ run_case no-temp
 for dir in "${temp_dirs[@]}"; do rm -f "$dir" && mv "$dir.away" "$dir"; done
 expect_failure no-temp 3 'web request error - download incomplete: Failed writing received data to disk/application' \
   "$(download_box 200)"
+check "no-temp: the folder that could not be made is logged" grep -qF \
+  '[INFO] installer folder not created (code: system:' <(log_of no-temp)
 
 # The installer still holds its file when it is removed: logged, and the run keeps its result.
 reset_markers

@@ -9,7 +9,7 @@ setup_name="Quarn Brimo Setup 1.0.exe"
 reset_markers
 release_tree "$WORK/good" "$setup_name"
 start_nginx "$WORK/good"
-before=$(temp_installers)
+before=$(temp_installers; temp_folders)
 run_case good
 check "a good run exits 1" equals "$(code_of good)" 1
 check "a good run shows nothing" equals "$(boxes_of good)" ""
@@ -21,9 +21,13 @@ check "a good run logs its steps in order" equals "$(log_of good)" "$(
   info 'attempting to launch app'; echo
   info finished)"
 check "the installer ran silently" equals "$(sed 's/ cwd=.*//' "$MARKERS/installer-runs.txt")" "run args=[ /S]"
-check "the installer ran from the temporary folder" grep -q 'cwd=C:\\users\\.*\\Temp self=C:\\users\\.*\\Temp\\[0-9a-f-]*\.exe' \
+check "the installer ran from its own folder in the temporary folder" grep -qE \
+  'cwd=(C:\\users\\.*\\Temp\\[0-9a-f]{4}(-[0-9a-f]{4}){3}) self=\1\\[0-9a-f]{4}(-[0-9a-f]{4}){3}\.exe$' \
   "$MARKERS/installer-runs.txt"
-check "the temporary installer is gone" equals "$(temp_installers)" "$before"
+# Nothing else lies beside the installer. (Wine keeps no security descriptor to read back; the
+# partial download's folder below shows what it made of the one the program set.)
+check "the installer's own folder holds nothing else" grep -qE 'others=\[\]$' "$MARKERS/installer-folder.txt"
+check "the temporary installer and its folder are gone" equals "$(temp_installers; temp_folders)" "$before"
 app_started || true
 check "the application was started from its folder" \
   equals "$(cat "$MARKERS/app-started.txt" 2>/dev/null)" 'started cwd=C:\Program Files\Quarn Brimo Beta args=[]'
@@ -95,7 +99,10 @@ check "the cancelled download is logged, no error" equals "$(log_of slow | tail 
   info finished)"
 check "the partial download stays in the temporary folder" equals "$(comm -13 <(echo "$before") <(temp_installers) | wc -l)" 1
 check "the cancelled download is never run" [ ! -e "$MARKERS/installer-runs.txt" ]
-comm -13 <(echo "$before") <(temp_installers) | xargs -r rm -f
+# Wine turns the folder's protected DACL into the unix mode: the user reads and runs, others nothing.
+check "the partial download's folder is not open to others" equals \
+  "$(comm -13 <(echo "$before") <(temp_installers) | xargs -r -d '\n' dirname | xargs -r -d '\n' stat -c %A)" drwxr-x---
+comm -13 <(echo "$before") <(temp_installers) | xargs -r -d '\n' dirname | xargs -r -d '\n' rm -rf
 
 # Escape while the installer runs: it runs to its end, the app starts, the exit code is 2.
 reset_markers

@@ -173,6 +173,12 @@ temp_installers() {
     -regex '.*/[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}\.exe' 2>/dev/null | sort
 }
 
+# The installers' own folders the program left in Wine's temporary folder.
+temp_folders() {
+  find "$DRIVE_C/users" -regextype posix-extended -path '*Temp*' -type d \
+    -regex '.*/[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}' 2>/dev/null | sort
+}
+
 # wait_download BEFORE: waits up to 10 s until a temporary installer file that is not in the list
 # BEFORE (of temp_installers) holds bytes: the program is receiving the installer.
 wait_download() {

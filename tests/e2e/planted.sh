@@ -4,9 +4,6 @@
 # installs as usual.
 source "$(dirname "$0")/lib.sh"
 downloads="$DRIVE_C/users/Public/Downloads-planted"
-# version.dll is delay-loaded through the same hook, but is not planted here: Wine's own user32 binds
-# it at load time, so with Wine told to prefer a planted one, Wine itself loads it before the program
-# runs.
 libraries=(crypt32 bcrypt wininet wintrust)
 record="$MARKERS/planted-loaded.txt"
 

@@ -64,8 +64,10 @@ product_box="Error downloading installation files (code: product), please contac
 declare -A product_refusal=(
   [other-product]="product is '$BRIMO_TEST_PRODUCT Uninstaller', expected '$BRIMO_TEST_PRODUCT'"
   [older]="version $BRIMO_TEST_OLDER_VERSION is older than $BRIMO_TEST_MINIMUM_VERSION"
-  [unversioned]="no version resource")
-for variant in other-product older unversioned; do
+  [unversioned]="no version resource"
+  [id2]="no version resource"
+  [two-languages]="product is '$BRIMO_TEST_PRODUCT Uninstaller', expected '$BRIMO_TEST_PRODUCT'")
+for variant in other-product older unversioned id2 two-languages; do
   reset_markers
   release_tree "$WORK/$variant" "$setup_name"
   sign good "$BRIMO_BUILD/tools/brimo-test-installer-$variant.exe" "$WORK/$variant/$setup_name"

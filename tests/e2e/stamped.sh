@@ -2,8 +2,10 @@
 # Time-stamped signatures, under the program built with a publisher: a sound time stamp (RFC 3161, or
 # the legacy countersignature) makes the signer's chain count at the stamped time, so a signature made while its certificate was valid
 # still runs after the certificate has expired. A time stamp that proves nothing (its certificate
-# untrusted, taken from another signature, its content changed) counts as none, and one made after
-# the certificate expired proves the signature was made then: each of those is refused.
+# untrusted, without the time-stamping usage, taken from another signature, its content changed, dated
+# in the future) counts as none, and one made after the certificate expired proves the signature was
+# made then: each of those is refused. A time-stamping certificate that has expired since it stamped
+# still counts, as its chain is evaluated at the stamped time.
 source "$(dirname "$0")/lib.sh"
 : "${BRIMO_TEST_PUBLISHER:?}"
 INSTALLER_EXE="Z:$BRIMO_BUILD/signed/QuarnBrimoInstaller.exe"
@@ -15,6 +17,7 @@ refused_box="Error downloading installation files (code: signature), please cont
 # While the expired certificate (2020) was valid, and after it expired.
 while_valid=$(date -u -d 2020-06-01 +%s)
 after_expiry=$(date -u -d 2022-06-01 +%s)
+next_year=$(date -u -d '+1 year' +%s)
 
 "$BRIMO_SOURCE/tools/test-signing" certs "$signing" "$BRIMO_TEST_PUBLISHER"
 "$BRIMO_SOURCE/tools/test-signing" trust-reg "$signing" "$WORK/trust.reg"
@@ -27,6 +30,9 @@ release expired-stamped && sign expired "$TEST_INSTALLER" "${made[expired-stampe
 release good-stamped && sign good "$TEST_INSTALLER" "${made[good-stamped]}" tsa "$(date -u +%s)"
 release untrusted-stamp && sign expired "$TEST_INSTALLER" "${made[untrusted-stamp]}" untrusted-tsa "$while_valid"
 release stamped-late && sign expired "$TEST_INSTALLER" "${made[stamped-late]}" tsa "$after_expiry"
+release expired-tsa && sign expired "$TEST_INSTALLER" "${made[expired-tsa]}" expired-tsa "$while_valid"
+# A signer valid only from next year, and a stamp from a service whose clock says it is next year.
+release future-stamp && sign future "$TEST_INSTALLER" "${made[future-stamp]}" tsa "$next_year"
 # Another file's signature (same signer, same time) with its sound time stamp grafted onto this one.
 release grafted
 cp "$TEST_INSTALLER" "$WORK/other.exe"
@@ -38,14 +44,17 @@ release retimed && tamper retime "${made[expired-stamped]}" "${made[retimed]}"
 # The legacy countersignature, made here without a server: sound, by an untrusted countersigner, and
 # with its signing time changed.
 sign expired "$TEST_INSTALLER" "$WORK/unstamped.exe"
-for kind in legacy legacy-untrusted; do release "$kind"; done
+for kind in legacy legacy-untrusted legacy-noeku; do release "$kind"; done
 tamper countersign "$WORK/unstamped.exe" "$signing/tsa.pem" "$signing/tsa.key" "$while_valid" "${made[legacy]}"
 tamper countersign "$WORK/unstamped.exe" "$signing/untrusted-tsa.pem" "$signing/untrusted-tsa.key" "$while_valid" \
   "${made[legacy-untrusted]}"
+# Its certificate, under the trusted root, names no usage at all.
+tamper countersign "$WORK/unstamped.exe" "$signing/noeku-tsa.pem" "$signing/noeku-tsa.key" "$while_valid" \
+  "${made[legacy-noeku]}"
 release legacy-retimed && tamper retime "${made[legacy]}" "${made[legacy-retimed]}"
 
 before=$(temp_installers)
-for kind in expired-stamped good-stamped legacy; do
+for kind in expired-stamped good-stamped legacy expired-tsa; do
   reset_markers
   start_nginx "$WORK/$kind"
   run_case "$kind"
@@ -54,7 +63,7 @@ for kind in expired-stamped good-stamped legacy; do
   check "$kind: no error" equals "$(log_of "$kind" | grep -c ERROR)" 0
   check "$kind: the file was removed" equals "$(temp_installers)" "$before"
 done
-for kind in expired-stamped legacy; do
+for kind in expired-stamped legacy expired-tsa; do
   check "$kind: the stamped time is the one the chain was evaluated at" grep -qxF \
     "$(info "installer signature time-stamped at 2020-06-01 00:00:00 UTC")" <(log_of "$kind")
 done
@@ -65,8 +74,10 @@ declare -A stamp_line=([untrusted-stamp]="time stamp not used - time stamp certi
   [retimed]="time stamp not used - time stamp "
   [stamped-late]="time-stamped at 2022-06-01 00:00:00 UTC"
   [legacy-untrusted]="time stamp not used - countersigner's certificate not trusted (0x"
-  [legacy-retimed]="time stamp not used - countersignature not valid")
-for kind in untrusted-stamp grafted retimed stamped-late legacy-untrusted legacy-retimed; do
+  [legacy-retimed]="time stamp not used - countersignature not valid"
+  [legacy-noeku]="time stamp not used - countersigner's certificate not trusted (0x800B0110)"
+  [future-stamp]="time stamp not used - time stamp is in the future")
+for kind in untrusted-stamp grafted retimed stamped-late legacy-untrusted legacy-retimed legacy-noeku future-stamp; do
   reset_markers
   start_nginx "$WORK/$kind"
   run_case "$kind"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/TimeStampToken.h"
+#include "trust/TimeStampToken.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::optional<brimo::TimeStampInfo> info = brimo::ReadTimeStampInfo(data, size);

@@ -21,8 +21,9 @@ class Sha512 {
   Sha512& operator=(const Sha512&) = delete;
 
   void Update(const void* data, std::size_t size);
-  // The digest of everything given so far; the object takes no more data afterwards.
-  Sha512Digest Finish();
+  // The digest of everything given so far; nothing when the platform's hash failed at any step. The
+  // object takes no more data afterwards.
+  std::optional<Sha512Digest> Finish();
 
  private:
   struct State;

@@ -9,8 +9,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/InstallerFile.h"
-
 namespace brimo {
 
 // A version as a version resource holds it: four 16-bit numbers, most significant first.
@@ -36,8 +34,5 @@ struct ProductRequirement {
 // why not. No identity, that is no version resource, meets no requirement.
 std::optional<std::wstring> ProductRefusal(const std::optional<InstallerIdentity>& identity,
                                            const ProductRequirement& requirement);
-
-// The version resource of the held installer file; nothing when it has none (Windows).
-std::optional<InstallerIdentity> ReadInstallerIdentity(const InstallerFile& file);
 
 }  // namespace brimo

@@ -1,4 +1,4 @@
-#include "platform/InstallerProduct.h"
+#include "trust/InstallerProduct.h"
 
 #include <boost/format.hpp>
 

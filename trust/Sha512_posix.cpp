@@ -1,26 +1,32 @@
 #include <openssl/evp.h>
 
-#include "platform/Sha512.h"
+#include "trust/Sha512.h"
 
 namespace brimo {
 
 struct Sha512::State {
   EVP_MD_CTX* context = EVP_MD_CTX_new();
+  bool failed = false;
   ~State() { EVP_MD_CTX_free(context); }
 };
 
 Sha512::Sha512() : state_(std::make_unique<State>()) {
-  EVP_DigestInit_ex(state_->context, EVP_sha512(), nullptr);
+  state_->failed = !state_->context || EVP_DigestInit_ex(state_->context, EVP_sha512(), nullptr) != 1;
 }
 
 Sha512::~Sha512() = default;
 
-void Sha512::Update(const void* data, std::size_t size) { EVP_DigestUpdate(state_->context, data, size); }
+void Sha512::Update(const void* data, std::size_t size) {
+  if (!state_->failed) state_->failed = EVP_DigestUpdate(state_->context, data, size) != 1;
+}
 
-Sha512Digest Sha512::Finish() {
+std::optional<Sha512Digest> Sha512::Finish() {
   Sha512Digest digest{};
   unsigned int length = 0;
-  EVP_DigestFinal_ex(state_->context, digest.data(), &length);
+  if (state_->failed || EVP_DigestFinal_ex(state_->context, digest.data(), &length) != 1 ||
+      length != digest.size())
+    return std::nullopt;
+  state_->failed = true;
   return digest;
 }
 

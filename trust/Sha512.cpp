@@ -1,4 +1,4 @@
-#include "platform/Sha512.h"
+#include "trust/Sha512.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/TimeStampToken.h"
+#include "trust/TimeStampToken.h"
 
 #include <array>
 #include <cstring>
