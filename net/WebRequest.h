@@ -33,7 +33,8 @@ class WebRequest {
   void SetProgressHandler(ProgressHandler handler);
 
   // Fetches url (complete and escaped) into out and returns the status code of the last answer
-  // received, after redirects; 0 when no answer arrived.
+  // received, after redirects; 0 when no answer arrived. An HTTPS server whose certificate is refused
+  // ends the transfer as a TLS failure: the status is that of the redirect that led there, or 0.
   int Perform(std::string url, std::ostream& out);
 
   // Whether the last transfer ran to its end: false when the body was cut short, the sink failed,
@@ -49,12 +50,20 @@ class WebRequest {
   static std::size_t OnWrite(char* data, std::size_t size, std::size_t count, void* user);
   static int OnProgress(void* user, std::int64_t dlTotal, std::int64_t dlNow, std::int64_t ulTotal,
                         std::int64_t ulNow);
+  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user);
 
  private:
+  // Whether the answer that this status line starts may be taken: over TLS, its server must pass the
+  // program's own certificate check first.
+  bool AcceptAnswer(const std::string& statusLine);
+
   void* handle_;
   WriteHandler writeHandler_;
   ProgressHandler progressHandler_;
   int lastResult_;
+  // The status of the last answer taken in this transfer, and whether a server was refused after it.
+  int acceptedStatus_ = 0;
+  bool serverRefused_ = false;
 };
 
 }  // namespace brimo

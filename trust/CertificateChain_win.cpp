@@ -12,9 +12,10 @@ std::wstring Failure(const wchar_t* what, DWORD code) {
   return (boost::wformat(L"%1% (0x%2$08X)") % what % code).str();
 }
 
-DWORD ChainPolicyError(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain) {
+DWORD ChainPolicyError(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain, void* extra) {
   CERT_CHAIN_POLICY_PARA para{};
   para.cbSize = sizeof(para);
+  para.pvExtraPolicyPara = extra;
   CERT_CHAIN_POLICY_STATUS status{};
   status.cbSize = sizeof(status);
   if (!CertVerifyCertificateChainPolicy(policy, chain, &para, &status)) return GetLastError();

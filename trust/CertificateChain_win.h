@@ -17,8 +17,9 @@ constexpr DWORD kCertEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 // "what (0x0000ABCD)": a refusal with its result code.
 std::wstring Failure(const wchar_t* what, DWORD code);
 
-// The policy's verdict on a chain: 0 when it holds, else its error (or the call's own).
-DWORD ChainPolicyError(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain);
+// The policy's verdict on a chain: 0 when it holds, else its error (or the call's own). extra is the
+// policy's own parameter (the server name for the SSL policy).
+DWORD ChainPolicyError(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain, void* extra = nullptr);
 
 // A fresh chain for certificate at time (now when null), asked to be good for usage (any when null);
 // the store supplies the intermediates the signature carries. Nothing is fetched. Null, with error

@@ -103,14 +103,14 @@ driver() { "${WINE_RUN[@]}" "$DRIVER_EXE" "$@"; }
 field() { sed -n "s/.*\\b$1=\\([^ ]*\\).*/\\1/p" <<<"$2"; }
 
 # The release server on the port the program was built for: a tree served by nginx, optionally
-# throttled (start_nginx TREE [RATE]), or by the scriptable server for faults nginx cannot give
+# throttled (start_nginx TREE [RATE] [more release-server options]), or by the scriptable server for faults nginx cannot give
 # (start_fault_server TREE; paths like "cut/1000/10" in the release document select a fault).
 start_nginx() {
   stop_release_server
   local rate=()
   [ -n "${2:-}" ] && rate=(--rate "$2")
   if ! "$BRIMO_SOURCE/tools/release-server" start --root "$1" --port "$RELEASE_PORT" --state "$WORK/nginx" \
-    "${rate[@]}" >"$WORK/nginx.out" 2>&1; then
+    "${rate[@]}" "${@:3}" >"$WORK/nginx.out" 2>&1; then
     # Every check after this would test against no server: the suite ends here.
     echo "FAIL: release server (nginx) did not start: $(cat "$WORK/nginx.out")" >&2
     exit 1

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# A release server that redirects to HTTPS: the program checks the HTTPS server's certificate itself
+# (Wine's TLS layer checks none) before it takes any byte of its answers. A server under a trusted
+# root, for this host and server authentication, in its validity, serves the install; every other is
+# refused as a TLS failure after the redirect, and nothing is downloaded or run.
+source "$(dirname "$0")/lib.sh"
+: "${BRIMO_TEST_PUBLISHER:?}"
+signing="$BRIMO_BUILD/test-signing"
+tls_port=$((RELEASE_PORT + 7))
+setup_name="Quarn Brimo Setup 1.0.exe"
+
+"$BRIMO_SOURCE/tools/test-signing" certs "$signing" "$BRIMO_TEST_PUBLISHER"
+"$BRIMO_SOURCE/tools/test-signing" trust-reg "$signing" "$WORK/trust.reg"
+"${WINE_RUN[@]}" reg import "Z:$WORK/trust.reg" >/dev/null 2>&1
+
+# serve_https TREE KIND: the plain release server redirects every request to the HTTPS one, which
+# serves TREE with the certificate KIND.
+serve_https() {
+  start_nginx "$1" "" --tls-port "$tls_port" --tls-cert "$signing/$2.pem" --tls-key "$signing/$2.key" \
+    --tls-redirect localhost
+}
+
+reset_markers
+release_tree "$WORK/good" "$setup_name"
+serve_https "$WORK/good" tls
+before=$(temp_installers)
+run_case good
+check "a good HTTPS server serves the install: exit 1" equals "$(code_of good)" 1
+check "no server was refused" equals "$(log_of good | grep -c 'refused\|ERROR')" 0
+check "both answers came over HTTPS" equals "$(grep -c '"GET /' "$WORK/nginx/access.log")" 4
+check "the installer ran" [ -e "$MARKERS/installer-runs.txt" ]
+
+# The check that refuses each certificate, so that a check left out fails its own case.
+declare -A refused_by=([untrusted-tls]="chain not trusted (0x800B010A)"
+  [otherhost-tls]="not valid for localhost (0x800B010F)" [expired-tls]="not valid for localhost (0x800B0101)"
+  [clientauth-tls]="not valid for localhost (0x800B0110)")
+for kind in untrusted-tls otherhost-tls expired-tls clientauth-tls; do
+  reset_markers
+  serve_https "$WORK/good" "$kind"
+  run_case "$kind"
+  check "$kind: exit 3" equals "$(code_of "$kind")" 3
+  check "$kind: refused, then the document's redirect fails" equals "$(log_of "$kind" | tail -3 | head -2)" "$(
+    info "server certificate refused - ${refused_by[$kind]}"; echo
+    error 'YAML web request error - http result code 301')"
+  check "$kind: the box" equals "$(boxes_of "$kind")" \
+    "$(box 'Unable to find the latest version (code: 301). Check your internet connection or contact ')"
+  check "$kind: nothing was downloaded" equals "$(temp_installers)" "$before"
+  check "$kind: nothing ran" [ ! -e "$MARKERS/installer-runs.txt" ]
+done
+
+# The program built with a publisher takes the same path to a signed installer.
+INSTALLER_EXE="Z:$BRIMO_BUILD/signed/QuarnBrimoInstaller.exe"
+reset_markers
+release_tree "$WORK/signed" "$setup_name"
+"$BRIMO_SOURCE/tools/test-signing" sign "$signing" good "$TEST_INSTALLER" "$WORK/signed/$setup_name"
+serve_https "$WORK/signed" tls
+run_case signed
+check "the build with a publisher installs over HTTPS: exit 1" equals "$(code_of signed)" 1
+reset_markers
+serve_https "$WORK/signed" untrusted-tls
+run_case signed-untrusted
+check "and refuses an untrusted HTTPS server: exit 3" equals "$(code_of signed-untrusted)" 3
+check "with the same line" grep -qF "server certificate refused - ${refused_by[untrusted-tls]}" \
+  <(log_of signed-untrusted)
+
+finish_e2e
