@@ -64,6 +64,10 @@ inline constexpr std::array<FieldSpec, static_cast<std::size_t>(Field::Count)> k
 constexpr std::string_view FieldName(Field field) { return kFields[static_cast<std::size_t>(field)].name; }
 constexpr std::string_view EventName(Event event) { return kEventNames[static_cast<std::size_t>(event)]; }
 
+// The report URL's path on the report server, as tools/release-server and the README's nginx example
+// serve it; the program's is part of its build setting.
+inline constexpr std::string_view kExamplePath = "/report";
+
 inline constexpr std::size_t kRunIdDigits = 16;
 // Values are percent-escaped (%XX) in the query string; unescaped, each is printable ASCII of at most
 // this many bytes. The program shortens longer texts and sends '?' for other characters.

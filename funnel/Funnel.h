@@ -20,7 +20,7 @@ inline constexpr std::array<std::string_view, static_cast<std::size_t>(Outcome::
     "finished", "cancelled", "failed", "without_end"};
 
 struct Options {
-  std::string reportPath = "/report";
+  std::string reportPath = std::string(report::kExamplePath);
   std::int64_t windowSeconds = 3600;  // an end later than this after its start does not join it
 };
 
