@@ -37,13 +37,13 @@ enum class Field {
   Count
 };
 
-struct FieldSpec {
+struct FieldInfo {
   std::string_view name;
   bool numeric;   // a decimal number of at most kMaxNumberDigits digits
   bool required;  // in every event
 };
 
-inline constexpr std::array<FieldSpec, static_cast<std::size_t>(Field::Count)> kFields = {{
+inline constexpr std::array<FieldInfo, static_cast<std::size_t>(Field::Count)> kFields = {{
     {"e", false, true},
     {"r", false, true},
     {"v", false, true},
@@ -65,7 +65,7 @@ constexpr std::string_view FieldName(Field field) { return kFields[static_cast<s
 constexpr std::string_view EventName(Event event) { return kEventNames[static_cast<std::size_t>(event)]; }
 
 // The report URL's path on the report server, as tools/release-server and the README's nginx example
-// serve it; the program's is part of its build setting.
+// serve it; the program's comes with its build setting.
 inline constexpr std::string_view kExamplePath = "/report";
 
 inline constexpr std::size_t kRunIdDigits = 16;

@@ -19,6 +19,17 @@ bool ToNumber(const std::string& text, double& out) {
   return true;
 }
 
+Outcome OutcomeOf(Event end) {
+  switch (end) {
+    case Event::Finished:
+      return Outcome::Finished;
+    case Event::Cancelled:
+      return Outcome::Cancelled;
+    default:
+      return Outcome::Failed;
+  }
+}
+
 void Count(Tally& tally, Outcome outcome) {
   ++tally.starts;
   ++tally.outcomes[static_cast<std::size_t>(outcome)];
@@ -126,7 +137,7 @@ void Funnel::Close(std::uint64_t id, const Open& open, const Report* end, std::i
   if (end) {
     run.values = end->values;
     run.values[Index(Field::Event)].clear();
-    run.outcome = static_cast<Outcome>(static_cast<int>(end->event) - static_cast<int>(Event::Finished));
+    run.outcome = OutcomeOf(end->event);
   }
   run.values[Index(Field::Run)].clear();
   for (std::size_t i = 0; i < kStartFields.size(); ++i) run.values[Index(kStartFields[i])] = open.values[i];

@@ -181,7 +181,7 @@ QueryResult ParseReportQuery(std::string_view query, Report& report) {
     if (equals == std::string_view::npos) return QueryResult::Bad;
     const std::string_view name = pair.substr(0, equals);
     const auto field = std::find_if(kFields.begin(), kFields.end(),
-                                    [name](const report::FieldSpec& spec) { return spec.name == name; });
+                                    [name](const report::FieldInfo& info) { return info.name == name; });
     if (field == kFields.end()) {
       ++report.unknownFields;
       continue;

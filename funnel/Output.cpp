@@ -101,8 +101,8 @@ std::string SummaryText(const Summary& summary) {
 
 std::string CsvHeader() {
   std::string text = "run,start,end,outcome";
-  for (const auto& spec : kFields)
-    if (InRecord(static_cast<Field>(&spec - kFields.data()))) text += "," + std::string(spec.name);
+  for (const auto& info : kFields)
+    if (InRecord(static_cast<Field>(&info - kFields.data()))) text += "," + std::string(info.name);
   return text + "\n";
 }
 

@@ -121,6 +121,14 @@ TEST(Funnel, EndMoreThanTheWindowAfterItsStartDoesNotJoin) {
   EXPECT_EQ(s.skipped.endsWithoutStart, 1u);
 }
 
+TEST(Funnel, PercentilesAreNearestRankOfValuesRoundedToThreeDigits) {
+  Distribution values;
+  for (double value : {12345.0, 10.0, 9.0, 8.0, 7.0, 6.0, 5.0, 4.0, 3.0, 2.0}) values.Add(value);
+  EXPECT_EQ(values.Percentile(0.5), 6);
+  EXPECT_EQ(values.Percentile(0.9), 10);
+  EXPECT_EQ(values.Percentile(1), 12300);
+}
+
 class FunnelFiles : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_NE(mkdtemp(dir_), nullptr); }
@@ -176,6 +184,15 @@ TEST_F(FunnelFiles, GzipMembersAndFilesInAnyOrderAreMergedByTime) {
   EXPECT_EQ(s.total.Of(Outcome::Failed), 1u);
   EXPECT_EQ(s.skipped.endsWithoutStart, 0u);
   EXPECT_TRUE(s.inputErrors.empty());
+}
+
+TEST_F(FunnelFiles, OverlongLinesAcrossReadsAndALastLineWithoutFeed) {
+  const std::string start = Start("10/Dec/2026:10:00:00", '1', "1.0");
+  const std::string log = Plain("access.log", start + "&x=" + std::string(600 * 1024, 'x') + "\n" + start);
+  const Summary s = ReadFiles({log});
+  EXPECT_EQ(s.lines, 2u);
+  EXPECT_EQ(s.skipped.overlong, 1u);
+  EXPECT_EQ(s.total.starts, 1u);
 }
 
 TEST_F(FunnelFiles, BadGzipNamesTheFileAndKeepsWhatCameBefore) {
