@@ -121,6 +121,18 @@ TEST(Funnel, EndMoreThanTheWindowAfterItsStartDoesNotJoin) {
   EXPECT_EQ(s.skipped.endsWithoutStart, 1u);
 }
 
+TEST(Funnel, LineCutAnywhereIsNoReport) {
+  const std::string line = End("10/Dec/2026:10:00:00", '1', "failed", "&s=document&k=404");
+  std::vector<std::string> prefixes;
+  for (std::size_t length = 1; length < line.size(); ++length) prefixes.push_back(line.substr(0, length));
+  const Summary s = Read(prefixes);
+  EXPECT_EQ(s.reports, 0u);
+  EXPECT_EQ(s.skipped.truncated + s.skipped.garbled, line.size() - 1);
+  // Whole lines as nginx writes them for another client address and a signed-in user.
+  const Summary whole = Read({"2001:db8::7 - alice " + Start("10/Dec/2026:10:00:00", '1', "1.0").substr(16)});
+  EXPECT_EQ(whole.total.starts, 1u);
+}
+
 TEST(Funnel, PercentilesAreNearestRankOfValuesRoundedToThreeDigits) {
   Distribution values;
   for (double value : {12345.0, 10.0, 9.0, 8.0, 7.0, 6.0, 5.0, 4.0, 3.0, 2.0}) values.Add(value);
