@@ -39,8 +39,15 @@ int main(int argc, char** argv) {
   const std::time_t base = 1796947200;  // 2026-12-11 00:00:00 UTC
   std::time_t lastSecond = -1;
   char stamp[40] = "";
-  const std::string prefix = "/report?" + std::string(FieldName(Field::Event)) + "=";
-  const std::string common = "&v=1.0.0.0&c=latest&w=10.0.19045";
+  const std::string prefix =
+      std::string(brimo::report::kExamplePath) + "?" + std::string(FieldName(Field::Event)) + "=";
+  const std::string common =
+      Pair(Field::Version, "1.0.0.0") + Pair(Field::Channel, "latest") + Pair(Field::Windows, "10.0.19045");
+  // Where and how the run ended, and the release's version.
+  const auto ending = [](const char* stage, const char* code, const char* release) {
+    return Pair(Field::Stage, stage) + Pair(Field::Code, code) +
+           (*release ? Pair(Field::ReleaseVersion, release) : "");
+  };
   const auto write = [&](double time, const std::string& target) {
     const std::time_t second = base + static_cast<std::time_t>(time);
     if (second != lastSecond) {
@@ -70,20 +77,22 @@ int main(int argc, char** argv) {
       std::string fields = Pair(Field::Run, runId(end.run)) + common;
       Event event = Event::Finished;
       if (pick < 0.84) {
-        fields += "&s=launch&k=0&rv=1.2" + Pair(Field::BytesReceived, std::to_string(bytes)) +
-                  Pair(Field::BytesExpected, std::to_string(bytes)) +
-                  Pair(Field::DownloadMs, std::to_string(downloadMs)) +
-                  "&td=80&tc=400&ti=3000&tt=" + std::to_string(downloadMs + 3500);
+        fields += ending("launch", "0", "1.2") + Pair(Field::BytesReceived, std::to_string(bytes)) +
+                  Pair(Field::BytesExpected, std::to_string(bytes)) + Pair(Field::DocumentMs, "80") +
+                  Pair(Field::DownloadMs, std::to_string(downloadMs)) + Pair(Field::ChecksMs, "400") +
+                  Pair(Field::InstallerMs, "3000") + Pair(Field::RunMs, std::to_string(downloadMs + 3500));
       } else if (pick < 0.92) {
         event = Event::Cancelled;
-        fields += "&s=download&k=0&rv=1.2&b=" + std::to_string(bytes / 3) + "&t=" + std::to_string(bytes);
+        fields += ending("download", "0", "1.2") + Pair(Field::BytesReceived, std::to_string(bytes / 3)) +
+                  Pair(Field::BytesExpected, std::to_string(bytes));
       } else {
         event = Event::Failed;
-        fields += pick < 0.96 ? "&s=document&k=404" : "&s=install&k=2&rv=1.2";
+        fields += pick < 0.96 ? ending("document", "404", "") : ending("install", "2", "1.2");
       }
       write(now, prefix + std::string(brimo::report::EventName(event)) + fields);
     } else if (written % 1000 == 999) {
-      write(now, prefix + std::string(brimo::report::EventName(Event::Launched)) + "&r=%ZZ" + common);
+      write(now, prefix + std::string(brimo::report::EventName(Event::Launched)) + Pair(Field::Run, "%ZZ") +
+                     common);
     } else if (written % 3 == 1) {
       write(now, "/latest.yml");
     } else {
