@@ -9,10 +9,12 @@
 namespace brimo {
 
 class Window;
+struct RunRecord;
 
 // Runs the install and ends by posting WM_COMMAND with the InstallOutcome to the window. Every
 // argument belongs to the main thread and stays alive until this thread has been joined.
+// record receives where and how the run ended, for the outcome report.
 void InstallWorker(const std::string& releaseHost, const std::string& channel, const Window& window,
-                   ProgressState& state);
+                   ProgressState& state, RunRecord& record);
 
 }  // namespace brimo

@@ -7,10 +7,12 @@
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>
+#include <chrono>
 #include <optional>
 
 #include "InstallerPublisher.h"
 #include "app/InstallWorker.h"
+#include "app/OutcomeReport.h"
 #include "app/ReleaseDocument.h"
 #include "net/DownloadProgress.h"
 #include "net/WebRequest.h"
@@ -112,24 +114,55 @@ std::optional<fs::path> TempInstallerPathOrReport() {
   }
 }
 
-InstallOutcome RunInstall(const std::string& releaseHost, const std::string& channel, ProgressState& state) {
+// Milliseconds since start on the steady clock.
+std::int64_t MsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+// The stage a run has reached, for the outcome report: the last one noted is where it ended.
+void Reached(RunRecord& record, report::Stage stage, std::string code = std::string()) {
+  record.stage = std::string(report::StageName(stage));
+  record.code = std::move(code);
+}
+
+InstallOutcome RunInstall(const std::string& releaseHost, const std::string& channel, ProgressState& state,
+                          RunRecord& record) {
   WebRequest request;
+  Reached(record, report::Stage::Document);
   const std::optional<fs::path> installerPath = TempInstallerPathOrReport();
   if (!installerPath) return InstallOutcome::Failed;
   std::int64_t lastSampleTime = SteadyNowNs();
   std::int64_t lastSampleBytes = 0;
 
   ReleaseInfo release;
-  const std::optional<std::string> installerUrl = FetchInstallerUrl(request, releaseHost, channel, &release);
-  if (!installerUrl) return InstallOutcome::Failed;
+  int documentStatus = 0;
+  auto started = std::chrono::steady_clock::now();
+  const std::optional<std::string> installerUrl =
+      FetchInstallerUrl(request, releaseHost, channel, &release, &documentStatus);
+  record.documentMs = MsSince(started);
+  if (!installerUrl) {
+    record.code = documentStatus == 200 ? "yaml" : std::to_string(documentStatus);
+    return InstallOutcome::Failed;
+  }
+  record.releaseVersion = release.version;
 
+  Reached(record, report::Stage::Download);
   InstallerFile installerFile(*installerPath, release.sha512.has_value());
   LogInfo(L"sending http request for installer");
-  request.SetProgressHandler(MakeDownloadProgressHandler(state.cancelRequested, state.percent,
-                                                         state.rateKiBps, lastSampleTime, lastSampleBytes));
+  ProgressHandler progress = MakeDownloadProgressHandler(state.cancelRequested, state.percent,
+                                                         state.rateKiBps, lastSampleTime, lastSampleBytes);
+  request.SetProgressHandler([progress, &record](std::int64_t total, std::int64_t now) {
+    record.bytesExpected = total;
+    record.bytesReceived = now;
+    return progress(total, now);
+  });
   state.phase.exchange(static_cast<std::int32_t>(InstallPhase::Downloading));
+  started = std::chrono::steady_clock::now();
   const int status = request.Perform(*installerUrl, installerFile.Stream());
   const bool written = installerFile.FinishWriting();
+  record.downloadMs = MsSince(started);
+  record.code = std::to_string(status);
 
   if (state.cancelRequested.load()) {
     LogInfo(L"web request cancelled by user");
@@ -148,20 +181,36 @@ InstallOutcome RunInstall(const std::string& releaseHost, const std::string& cha
     return InstallOutcome::Failed;
   }
   // A download that is not the maker's is removed and never run.
-  if ((release.sha512 && !DigestMatches(*release.sha512, installerFile.Digest())) ||
-      !SignatureAccepted(installerFile) || !ProductAccepted(installerFile)) {
+  started = std::chrono::steady_clock::now();
+  const bool accepted = [&] {
+    Reached(record, report::Stage::Digest, "sha512");
+    if (release.sha512 && !DigestMatches(*release.sha512, installerFile.Digest())) return false;
+    Reached(record, report::Stage::Signature, "signature");
+    if (!SignatureAccepted(installerFile)) return false;
+    Reached(record, report::Stage::Product, "product");
+    return ProductAccepted(installerFile);
+  }();
+  record.checksMs = MsSince(started);
+  if (!accepted) {
     installerFile.Release();
     RemoveInstallerFile(*installerPath);
     return InstallOutcome::Failed;
   }
   LogInfo(L"installer download complete");
 
+  Reached(record, report::Stage::Install);
   const std::wstring arguments = state.silent ? kSilentArgument : L"";
   state.phase.exchange(static_cast<std::int32_t>(InstallPhase::Installing));
   // The file is held until the installer process exists, then left to it.
-  const bool installed = RunProcess(*installerPath, arguments, [&installerFile] { installerFile.Release(); });
+  started = std::chrono::steady_clock::now();
+  std::uint32_t exitCode = 0;
+  const bool installed = RunProcess(
+      *installerPath, arguments, [&installerFile] { installerFile.Release(); }, &exitCode);
+  record.installerMs = MsSince(started);
+  record.code = std::to_string(exitCode);
   RemoveInstallerFile(*installerPath);
   if (!installed) return InstallOutcome::Failed;
+  Reached(record, report::Stage::Launch, "0");
   LaunchInstalledApplication();
   return InstallOutcome::Finished;
 }
@@ -169,10 +218,10 @@ InstallOutcome RunInstall(const std::string& releaseHost, const std::string& cha
 }  // namespace
 
 void InstallWorker(const std::string& releaseHost, const std::string& channel, const Window& window,
-                   ProgressState& state) {
+                   ProgressState& state, RunRecord& record) {
   InstallOutcome outcome = InstallOutcome::Failed;
   try {
-    outcome = RunInstall(releaseHost, channel, state);
+    outcome = RunInstall(releaseHost, channel, state, record);
   } catch (const std::exception& e) {
     // Nothing may leave the thread; an unexpected failure ends the run as failed.
     LogError(L"install worker stopped: " + Utf8ToWide(e.what(), kInvalidTextFallback));

@@ -9,18 +9,22 @@
 // winbase.h maps ReportEvent to the event-log call; here it names the outcome-report hook.
 #undef ReportEvent
 
+#include <chrono>
 #include <functional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "InstallerReleaseHost.h"
 #include "app/InstallWorker.h"
+#include "app/OutcomeReport.h"
 #include "app/ProgressState.h"
 #include "app/Startup.h"
 #include "platform/DebugLog.h"
 #include "platform/Product.h"
 #include "platform/UniqueAny_win.h"
+#include "platform/WindowsVersion.h"
 #include "ui/AnimatedImage.h"
 #include "ui/SplashTimer.h"
 #include "ui/SplashView.h"
@@ -81,8 +85,19 @@ void AddRunHandlers(Window& window, ProgressState& state, AnimatedImage& downloa
   window.AddHandler(WM_TIMER, MakeSplashTimerHandler(state, downloadBar, installBar));
 }
 
+// The report's sender for this run: nowhere when the build has no report URL or the command line
+// turns it off.
+OutcomeReporter MakeReporter(const std::vector<std::wstring>& arguments, const std::string& channel) {
+  const bool on = config::kReportUrl[0] != '\0' && !HasArgument(arguments, kNoReportOption);
+  std::random_device random;
+  const std::uint64_t runId = (static_cast<std::uint64_t>(random()) << 32) ^ random();
+  return OutcomeReporter(on ? config::kReportUrl : "",
+                         ReportContext{RunIdText(runId), BRIMO_VERSION_TEXT, channel, WindowsVersionText()});
+}
+
 // Everything between the connectivity check and the shut-down of GDI+; returns the quit code.
 UINT RunSplash(HINSTANCE instance) {
+  const auto started = std::chrono::steady_clock::now();
   const std::vector<std::wstring> arguments = CommandLineArguments();
   ProgressState state;
   state.silent = !HasArgument(arguments, kNotSilentOption);
@@ -90,7 +105,8 @@ UINT RunSplash(HINSTANCE instance) {
   (void)IsStagingRun(arguments);
   const std::string releaseHost = config::kInstallerReleaseHost;
   const std::string channel = kChannel;
-  ReportEvent(kLaunchedEvent);
+  OutcomeReporter reporter = MakeReporter(arguments, channel);
+  reporter.ReportEvent(std::string(kLaunchedEvent));
 
   ImagePtr logo = LoadResourceImage(kPngType, kLogoResource);
   AnimatedImage downloadBar{LoadResourceImage(kGifType, kDownloadBarResource)};
@@ -108,8 +124,9 @@ UINT RunSplash(HINSTANCE instance) {
   SetTimer(window.handle(), kAnimationTimerId, kAnimationTimerMs, nullptr);
 
   LogInfo(L"starting download thread");
+  RunRecord record;
   std::thread worker(InstallWorker, std::cref(releaseHost), std::cref(channel), std::cref(window),
-                     std::ref(state));
+                     std::ref(state), std::ref(record));
 
   MSG message{};
   UINT quitCode = 0;
@@ -127,7 +144,9 @@ UINT RunSplash(HINSTANCE instance) {
   state.cancelRequested.exchange(true);
   worker.join();
   const std::string event = OutcomeEventName(quitCode);
-  if (!event.empty()) ReportEvent(event);
+  const auto runMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+  if (!event.empty()) reporter.ReportEvent(event, &record, runMs.count());
   LogInfo(L"finished");
 
   state.rateText.clear();

@@ -24,11 +24,13 @@ ReleaseInfo ReadReleaseInfo(std::istream& body) {
   const YAML::Node path = document[kPathKey];
   // The library would turn a null value into the text "null"; a path without a value is no path.
   if (path.IsNull()) throw YAML::TypedBadConversion<std::string>(path.Mark());
-  ReleaseInfo info{path.as<std::string>(), std::nullopt};
+  ReleaseInfo info{path.as<std::string>(), std::nullopt, std::nullopt};
   const YAML::Node digest = document[kDigestKey];
   // A digest that is there but is no scalar can never match: it is kept as an empty text.
   if (digest.IsDefined() && !digest.IsNull())
     info.sha512 = digest.IsScalar() ? digest.Scalar() : std::string();
+  const YAML::Node version = document[kVersionKey];
+  if (version.IsDefined() && version.IsScalar()) info.version = version.Scalar();
   return info;
 }
 
@@ -66,10 +68,11 @@ std::optional<std::string> InstallerUrlFromDocument(std::istream& body, const st
 }
 
 std::optional<std::string> FetchInstallerUrl(WebRequest& request, const std::string& releaseHost,
-                                             const std::string& channel, ReleaseInfo* info) {
+                                             const std::string& channel, ReleaseInfo* info, int* statusOut) {
   LogInfo(L"sending http request for version info");
   std::stringstream body(std::ios_base::in | std::ios_base::out);
   const int status = request.Perform((boost::format(kDocumentUrl) % releaseHost % channel).str(), body);
+  if (statusOut) *statusOut = status;
   if (status != 200) {
     ReportError(
         (boost::wformat(L"YAML web request error - http result code %1%") % status).str(),

@@ -15,8 +15,9 @@ inline constexpr std::array<std::string_view, static_cast<std::size_t>(Event::Co
     "zapkit_launched", "zapkit_finished", "zapkit_cancelled", "zapkit_failed"};
 
 // Where a run ended.
-inline constexpr std::array<std::string_view, 7> kStages = {"document", "download", "digest", "signature",
-                                                            "product",  "install",  "launch"};
+enum class Stage { Document, Download, Digest, Signature, Product, Install, Launch, Count };
+inline constexpr std::array<std::string_view, static_cast<std::size_t>(Stage::Count)> kStages = {
+    "document", "download", "digest", "signature", "product", "install", "launch"};
 
 enum class Field {
   Event,           // e: an event name above
@@ -63,6 +64,7 @@ inline constexpr std::array<FieldInfo, static_cast<std::size_t>(Field::Count)> k
 
 constexpr std::string_view FieldName(Field field) { return kFields[static_cast<std::size_t>(field)].name; }
 constexpr std::string_view EventName(Event event) { return kEventNames[static_cast<std::size_t>(event)]; }
+constexpr std::string_view StageName(Stage stage) { return kStages[static_cast<std::size_t>(stage)]; }
 
 // The report URL's path on the report server, as tools/release-server and the README's nginx example
 // serve it; the program's comes with its build setting.

@@ -30,16 +30,14 @@ bool HasArgument(const std::vector<std::wstring>& arguments, const std::wstring&
 std::string OutcomeEventName(std::uint32_t quitCode) {
   switch (quitCode) {
     case 1:
-      return "zapkit_finished";
+      return std::string(report::EventName(report::Event::Finished));
     case 2:
-      return "zapkit_cancelled";
+      return std::string(report::EventName(report::Event::Cancelled));
     case 3:
-      return "zapkit_failed";
+      return std::string(report::EventName(report::Event::Failed));
     default:
       return std::string();
   }
 }
-
-void ReportEvent(const std::string& /*name*/) {}
 
 }  // namespace brimo

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/ReportFields.h"
+
 namespace brimo {
 
 inline constexpr wchar_t kMutexName[] = L"BrimoSwiftlane";
@@ -14,6 +16,8 @@ inline constexpr wchar_t kWindowClassName[] = L"BrimoSwiftlaneSetup";
 inline constexpr char kChannel[] = "latest";
 inline constexpr wchar_t kNotSilentOption[] = L"--not-silent";
 inline constexpr wchar_t kStagingOption[] = L"--staging";
+// Turns the outcome report off for one run.
+inline constexpr wchar_t kNoReportOption[] = L"/NoReport";
 inline constexpr wchar_t kStagingModuleMarker[] = L"Staging";
 inline constexpr int kWindowWidth = 360;
 inline constexpr int kWindowHeight = 250;
@@ -40,9 +44,6 @@ bool HasArgument(const std::vector<std::wstring>& arguments, const std::wstring&
 
 // The event reported at the end of a run with this quit code; empty for codes other than 1 to 3.
 std::string OutcomeEventName(std::uint32_t quitCode);
-inline constexpr char kLaunchedEvent[] = "zapkit_launched";
-
-// The outcome-report hook. It receives the event name and does nothing further with it.
-void ReportEvent(const std::string& name);
+inline constexpr std::string_view kLaunchedEvent = report::EventName(report::Event::Launched);
 
 }  // namespace brimo

@@ -11,7 +11,7 @@
 namespace brimo {
 
 bool RunProcess(const boost::filesystem::path& installerPath, const std::wstring& arguments,
-                const std::function<void()>& afterStart) {
+                const std::function<void()>& afterStart, std::uint32_t* exitCodeOut) {
   const boost::filesystem::path installer = installerPath;
   const std::wstring commandLine = ComposeCommandLine(installer, arguments);
   const std::wstring workingDirectory = installer.parent_path().wstring();
@@ -40,6 +40,7 @@ bool RunProcess(const boost::filesystem::path& installerPath, const std::wstring
   WaitForSingleObject(process.get(), INFINITE);
   DWORD exitCode = 0;
   GetExitCodeProcess(process.get(), &exitCode);
+  if (exitCodeOut) *exitCodeOut = exitCode;
   if (exitCode != 0) {
     ReportError(
         (boost::wformat(L"RunProcess: process finished with exit code %1%") % exitCode).str(),

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/OutcomeReport.h"
 #include "funnel/LogInput.h"
+#include "funnel/LogLine.h"
 #include "funnel/Output.h"
 
 namespace brimo::funnel {
@@ -217,6 +219,39 @@ TEST_F(FunnelFiles, BadGzipNamesTheFileAndKeepsWhatCameBefore) {
   ASSERT_EQ(s.inputErrors.size(), 2u);
   EXPECT_EQ(s.inputErrors[0].rfind(corrupt + ": bad gzip member 2", 0), 0u) << s.inputErrors[0];
   EXPECT_EQ(s.inputErrors[1], cut + ": gzip member 1 is cut short");
+}
+
+// What the program sends, the funnel reads back field for field; a hostile release version from the
+// network arrives shortened, printable and escaped, never as fields of its own.
+TEST(ProgramReport, TheFunnelReadsWhatTheProgramSends) {
+  const ReportContext context{RunIdText(0x9f86d081884c7d65ULL), "1.0.0.0", "latest", "10.0.19045"};
+  RunRecord record;
+  record.stage = "install";
+  record.code = "1603";
+  record.releaseVersion = "2.0&e=zapkit_finished \xc3\xa9\x01" + std::string(100, 'x');
+  record.bytesReceived = record.bytesExpected = 20971520;
+  record.documentMs = 85;
+  record.installerMs = 0;
+
+  Report start, end;
+  ASSERT_EQ(ParseReportQuery(ReportQuery(report::Event::Launched, context, &record), start),
+            QueryResult::Report);
+  EXPECT_EQ(start.run, 0x9f86d081884c7d65ULL);
+  EXPECT_EQ(start.Value(report::Field::Stage), "");
+  ASSERT_EQ(ParseReportQuery(ReportQuery(report::Event::Failed, context, &record, 20040), end),
+            QueryResult::Report);
+  EXPECT_EQ(end.event, report::Event::Failed);
+  EXPECT_EQ(end.run, start.run);
+  EXPECT_EQ(end.Value(report::Field::Windows), "10.0.19045");
+  EXPECT_EQ(end.Value(report::Field::Code), "1603");
+  const std::string version = end.Value(report::Field::ReleaseVersion);
+  EXPECT_EQ(version.size(), report::kMaxValueLength);
+  EXPECT_EQ(version.substr(0, 24), "2.0&e=zapkit_finished ??");
+  EXPECT_EQ(end.Value(report::Field::BytesExpected), "20971520");
+  EXPECT_EQ(end.Value(report::Field::InstallerMs), "0");
+  EXPECT_EQ(end.Value(report::Field::DownloadMs), "");  // never reached
+  EXPECT_EQ(end.Value(report::Field::RunMs), "20040");
+  EXPECT_EQ(end.unknownFields, 0u);
 }
 
 }  // namespace

@@ -1,0 +1,7 @@
+#include "platform/WindowsVersion.h"
+
+namespace brimo {
+
+std::string WindowsVersionText() { return kUnknownWindowsVersion; }
+
+}  // namespace brimo
