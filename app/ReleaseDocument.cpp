@@ -1,7 +1,6 @@
 #include "app/ReleaseDocument.h"
 
 #include <boost/format.hpp>
-#include <sstream>
 #include <yaml-cpp/yaml.h>
 
 #include "net/UrlEscape.h"
@@ -16,20 +15,29 @@ constexpr char kDocumentUrl[] = "%1%/%2%.yml";
 constexpr char kInstallerUrl[] = "%1%/%2%";
 constexpr wchar_t kNoCodeMessage[] =
     L"Unable to find the latest version. Check your internet connection or contact ";
+constexpr wchar_t kCodeMessage[] =
+    L"Unable to find the latest version (code: %1%). Check your internet connection or contact ";
+
+template <class Code>
+void ReportWithCode(const std::wstring& logMessage, const Code& code) {
+  ReportError(logMessage, (boost::wformat(kCodeMessage) % code).str() + kSupportUrl);
+}
+
+// A value as written: nothing when absent or null. Anything but a scalar can never match what a
+// check expects, so it is kept as an empty text.
+std::optional<std::string> ScalarText(const YAML::Node& node) {
+  if (!node.IsDefined() || node.IsNull()) return std::nullopt;
+  return node.IsScalar() ? node.Scalar() : std::string();
+}
 
 // Reads `path`, and `sha512` when present, from the first YAML document of the body; throws the
 // library's exceptions.
-ReleaseInfo ReadReleaseInfo(std::istream& body) {
-  const YAML::Node document = YAML::Load(body);
+ReleaseInfo ReadReleaseInfo(std::string_view body) {
+  const YAML::Node document = YAML::Load(std::string(body));
   const YAML::Node path = document[kPathKey];
   // The library would turn a null value into the text "null"; a path without a value is no path.
   if (path.IsNull()) throw YAML::TypedBadConversion<std::string>(path.Mark());
-  ReleaseInfo info{path.as<std::string>(), std::nullopt};
-  const YAML::Node digest = document[kDigestKey];
-  // A digest that is there but is no scalar can never match: it is kept as an empty text.
-  if (digest.IsDefined() && !digest.IsNull())
-    info.sha512 = digest.IsScalar() ? digest.Scalar() : std::string();
-  return info;
+  return ReleaseInfo{path.as<std::string>(), ScalarText(document[kDigestKey])};
 }
 
 std::optional<std::string> BuildInstallerUrl(const std::string& releaseHost, const ReleaseInfo& info) {
@@ -48,16 +56,40 @@ std::optional<std::string> BuildInstallerUrl(const std::string& releaseHost, con
   }
   return (boost::format(kInstallerUrl) % releaseHost % escaped.text).str();
 }
+void ReportRefusal(const std::wstring& reason) {
+  ReportWithCode(L"release document signature check failed - " + reason, L"signature");
+}
 }  // namespace
 
-std::optional<std::string> InstallerUrlFromDocument(std::istream& body, const std::string& releaseHost,
-                                                    ReleaseInfo* infoOut) {
+DocumentClaims ReadDocumentClaims(std::string_view body) {
+  const YAML::Node document = YAML::Load(std::string(body));
+  return DocumentClaims{ScalarText(document[kChannelKey]), ScalarText(document[kDigestKey]),
+                        ScalarText(document[kExpiresKey]), ScalarText(document[kVersionKey])};
+}
+
+std::optional<std::string> InstallerUrlFromDocument(std::string_view body, const std::string& releaseHost,
+                                                    ReleaseInfo* infoOut, const DocumentTrust* trust) {
+  const bool signedOnly = trust && !trust->keys.empty();
+  // The signature is checked before the YAML reader sees a byte, and the reader sees only what it covers.
+  if (signedOnly) {
+    if (const std::optional<std::wstring> refusal =
+            SignatureRefusal(body, trust->keys, trust->verify, &body)) {
+      ReportRefusal(*refusal);
+      return std::nullopt;
+    }
+  }
   ReleaseInfo info;
+  std::optional<std::wstring> refusal;
   try {
     info = ReadReleaseInfo(body);
+    if (signedOnly) refusal = ClaimsRefusal(ReadDocumentClaims(body), trust->rules);
   } catch (const YAML::Exception& e) {
     ReportError(L"YAML parser exception: " + Utf8ToWide(e.msg, kInvalidTextFallback),
                 std::wstring(kNoCodeMessage) + kSupportUrl);
+    return std::nullopt;
+  }
+  if (refusal) {
+    ReportRefusal(*refusal);
     return std::nullopt;
   }
   std::optional<std::string> url = BuildInstallerUrl(releaseHost, info);
@@ -66,21 +98,32 @@ std::optional<std::string> InstallerUrlFromDocument(std::istream& body, const st
 }
 
 std::optional<std::string> FetchInstallerUrl(WebRequest& request, const std::string& releaseHost,
-                                             const std::string& channel, ReleaseInfo* info) {
+                                             const std::string& channel, ReleaseInfo* info,
+                                             const DocumentTrust* trust,
+                                             const std::atomic<bool>* cancelRequested) {
   LogInfo(L"sending http request for version info");
-  std::stringstream body(std::ios_base::in | std::ios_base::out);
-  const int status = request.Perform((boost::format(kDocumentUrl) % releaseHost % channel).str(), body);
-  if (status != 200) {
-    ReportError(
-        (boost::wformat(L"YAML web request error - http result code %1%") % status).str(),
-        (boost::wformat(L"Unable to find the latest version (code: %1%). Check your internet connection "
-                        L"or contact ") %
-         status)
-                .str() +
-            kSupportUrl);
+  BoundedBody body(kMaxDocumentBytes);
+  if (cancelRequested)
+    request.SetProgressHandler(
+        [cancelRequested](std::int64_t, std::int64_t) { return cancelRequested->load() ? 1 : 0; });
+  const int status =
+      request.Perform((boost::format(kDocumentUrl) % releaseHost % channel).str(), body.Sink());
+  request.SetProgressHandler(nullptr);
+  if (cancelRequested && cancelRequested->load()) {
+    LogInfo(L"release document request cancelled by user");
     return std::nullopt;
   }
-  return InstallerUrlFromDocument(body, releaseHost, info);
+  if (status != 200) {
+    ReportWithCode((boost::wformat(L"YAML web request error - http result code %1%") % status).str(), status);
+    return std::nullopt;
+  }
+  if (body.overflowed()) {
+    ReportWithCode(
+        (boost::wformat(L"release document too large - more than %1% bytes") % kMaxDocumentBytes).str(),
+        L"size");
+    return std::nullopt;
+  }
+  return InstallerUrlFromDocument(body.text(), releaseHost, info, trust);
 }
 
 }  // namespace brimo

@@ -1,10 +1,14 @@
 // The release document of a channel: a YAML file whose `path` names the current installer.
 #pragma once
 
-#include <istream>
+#include <atomic>
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "app/DocumentSignature.h"
 #include "net/WebRequest.h"
 
 namespace brimo {
@@ -13,21 +17,39 @@ namespace brimo {
 inline constexpr char kPathKey[] = "path";
 inline constexpr char kDigestKey[] = "sha512";
 
+// The largest document taken; a real one is a few hundred bytes.
+inline constexpr std::size_t kMaxDocumentBytes = 1048576;
+
 struct ReleaseInfo {
   std::string path;
   // The base64 SHA-512 digest of the installer, when the document names one.
   std::optional<std::string> sha512;
 };
 
-// Fetches "<releaseHost>/<channel>.yml", reads `path` and returns "<releaseHost>/<escaped path>",
-// filling info when given. On failure it has already logged and shown its message, and returns
-// nothing.
-std::optional<std::string> FetchInstallerUrl(WebRequest& request, const std::string& releaseHost,
-                                             const std::string& channel, ReleaseInfo* info = nullptr);
+// Which documents the program follows. Without keys, any it can read; with keys, only one signed by
+// one of them whose claims meet the rules.
+struct DocumentTrust {
+  std::vector<ReleaseKey> keys;
+  SignatureVerifier verify;
+  DocumentRules rules;
+};
 
-// The stage after the transfer: reads the body of a release document and builds the installer URL,
-// reporting a document that cannot be read.
-std::optional<std::string> InstallerUrlFromDocument(std::istream& body, const std::string& releaseHost,
-                                                    ReleaseInfo* info = nullptr);
+// Fetches "<releaseHost>/<channel>.yml", reads `path` and returns "<releaseHost>/<escaped path>",
+// filling info when given. A document larger than kMaxDocumentBytes is refused, and so, with keys in
+// trust, is one that does not meet it; a set cancelRequested ends the request. On failure it has
+// already logged and (unless cancelled) shown its message, and returns nothing.
+std::optional<std::string> FetchInstallerUrl(WebRequest& request, const std::string& releaseHost,
+                                             const std::string& channel, ReleaseInfo* info = nullptr,
+                                             const DocumentTrust* trust = nullptr,
+                                             const std::atomic<bool>* cancelRequested = nullptr);
+
+// The stage after the transfer: checks and reads the body of a release document and builds the
+// installer URL, reporting a document that is refused or cannot be read.
+std::optional<std::string> InstallerUrlFromDocument(std::string_view body, const std::string& releaseHost,
+                                                    ReleaseInfo* info = nullptr,
+                                                    const DocumentTrust* trust = nullptr);
+
+// The claims of a signed document, read from its YAML; throws the library's exceptions.
+DocumentClaims ReadDocumentClaims(std::string_view body);
 
 }  // namespace brimo

@@ -40,7 +40,6 @@ constexpr char kProductOption[] = "--product";
 constexpr char kMinimumVersionOption[] = "--minimum-version";
 
 constexpr char kSizeKey[] = "size";
-constexpr char kVersionKey[] = "version";
 constexpr char kDocumentExtension[] = ".yml";
 
 // The read-back compares path and digest, so the URL's host does not matter.
@@ -302,10 +301,9 @@ class ReaderMessages {
 
 // Refuses a document from which the program would not take exactly this path and digest.
 void RequireReadBack(const std::string& text, const std::string& path, const std::string& sha512) {
-  std::istringstream body(text);
   ReleaseInfo info;
   const ReaderMessages messages;
-  if (!InstallerUrlFromDocument(body, kReadBackHost, &info))
+  if (!InstallerUrlFromDocument(text, kReadBackHost, &info))
     Fail("refusing to publish: the program cannot read the release document:\n" + messages.log());
   if (info.path != path || info.sha512 != sha512)
     Fail("refusing to publish: the program would read path " + Quoted(info.path) + " and sha512 " +

@@ -69,9 +69,9 @@ class Publishing : public ::testing::Test {
   // cannot read it.
   ReleaseInfo ReadBack(const std::string& channel = kDefaultChannel) {
     test::LogCapture capture;
-    std::ifstream body((release / (channel + ".yml")).string(), std::ios_base::binary);
     ReleaseInfo info;
-    EXPECT_TRUE(InstallerUrlFromDocument(body, "release.test", &info)) << channel;
+    EXPECT_TRUE(InstallerUrlFromDocument(ReadFile(release / (channel + ".yml")), "release.test", &info))
+        << channel;
     EXPECT_TRUE(capture.strings().empty());
     return info;
   }

@@ -44,8 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)silenced;
   events.clear();
 
-  std::stringstream body(std::string(reinterpret_cast<const char*>(data), size),
-                         std::ios_base::in | std::ios_base::out);
+  const std::string_view body(reinterpret_cast<const char*>(data), size);
   brimo::ReleaseInfo info;
   const std::optional<std::string> url = brimo::InstallerUrlFromDocument(body, kHost, &info);
 
