@@ -30,10 +30,11 @@ std::optional<std::string> ScalarText(const YAML::Node& node) {
   return node.IsScalar() ? node.Scalar() : std::string();
 }
 
-// Reads `path`, and `sha512` when present, from the first YAML document of the body; throws the
-// library's exceptions.
-ReleaseInfo ReadReleaseInfo(std::string_view body) {
-  const YAML::Node document = YAML::Load(std::string(body));
+// The first YAML document of the body; throws the library's exceptions.
+YAML::Node LoadDocument(std::string_view body) { return YAML::Load(std::string(body)); }
+
+// Reads `path`, and `sha512` when present; throws the library's exceptions.
+ReleaseInfo ReadReleaseInfo(const YAML::Node& document) {
   const YAML::Node path = document[kPathKey];
   // The library would turn a null value into the text "null"; a path without a value is no path.
   if (path.IsNull()) throw YAML::TypedBadConversion<std::string>(path.Mark());
@@ -56,16 +57,16 @@ std::optional<std::string> BuildInstallerUrl(const std::string& releaseHost, con
   }
   return (boost::format(kInstallerUrl) % releaseHost % escaped.text).str();
 }
+
+DocumentClaims ReadDocumentClaims(const YAML::Node& document) {
+  return DocumentClaims{ScalarText(document[kChannelKey]), ScalarText(document[kDigestKey]),
+                        ScalarText(document[kExpiresKey]), ScalarText(document[kVersionKey])};
+}
+
 void ReportRefusal(const std::wstring& reason) {
   ReportWithCode(L"release document signature check failed - " + reason, L"signature");
 }
 }  // namespace
-
-DocumentClaims ReadDocumentClaims(std::string_view body) {
-  const YAML::Node document = YAML::Load(std::string(body));
-  return DocumentClaims{ScalarText(document[kChannelKey]), ScalarText(document[kDigestKey]),
-                        ScalarText(document[kExpiresKey]), ScalarText(document[kVersionKey])};
-}
 
 std::optional<std::string> InstallerUrlFromDocument(std::string_view body, const std::string& releaseHost,
                                                     ReleaseInfo* infoOut, const DocumentTrust* trust) {
@@ -81,8 +82,9 @@ std::optional<std::string> InstallerUrlFromDocument(std::string_view body, const
   ReleaseInfo info;
   std::optional<std::wstring> refusal;
   try {
-    info = ReadReleaseInfo(body);
-    if (signedOnly) refusal = ClaimsRefusal(ReadDocumentClaims(body), trust->rules);
+    const YAML::Node document = LoadDocument(body);
+    info = ReadReleaseInfo(document);
+    if (signedOnly) refusal = ClaimsRefusal(ReadDocumentClaims(document), trust->rules);
   } catch (const YAML::Exception& e) {
     ReportError(L"YAML parser exception: " + Utf8ToWide(e.msg, kInvalidTextFallback),
                 std::wstring(kNoCodeMessage) + kSupportUrl);

@@ -49,7 +49,4 @@ std::optional<std::string> InstallerUrlFromDocument(std::string_view body, const
                                                     ReleaseInfo* info = nullptr,
                                                     const DocumentTrust* trust = nullptr);
 
-// The claims of a signed document, read from its YAML; throws the library's exceptions.
-DocumentClaims ReadDocumentClaims(std::string_view body);
-
 }  // namespace brimo

@@ -327,6 +327,7 @@ void RequireReadBack(const std::string& text, const std::string& path, const std
     Fail("refusing to publish: the program would read path " + Quoted(info.path) + " and sha512 " +
          Quoted(info.sha512.value_or("")) + ", not " + Quoted(path) + " and " + Quoted(sha512));
 }
+
 // The document as the program receives it: signed when there is a key, and checked with the rules
 // of a program built with that key, the channel and the floor given.
 class DocumentWriter {
@@ -399,6 +400,9 @@ Published Refresh(const PublishOptions& options, DocumentWriter& writer, int dir
   } catch (const YAML::Exception& e) {
     Fail("cannot read the current release document " + Quoted(target) + ": " + e.what());
   }
+  // Published installers lie in the release folder itself, as the program's one-segment URL finds them.
+  if (published.path.empty() || published.path.find('/') != std::string::npos)
+    Fail("refusing to refresh: " + Quoted(published.path) + " names no file of the release folder");
   const fs::path installer = options.releaseDir / published.path;
   const auto [digest, size] = DigestOfFile(installer);
   if (digest != published.sha512)
