@@ -195,6 +195,16 @@ TEST_F(ReleaseDocument, DocumentIsTakenUpToOneMebibyte) {
   }
 }
 
+TEST_F(ReleaseDocument, AProgramWithKeysRefusesAnUnsignedDocument) {
+  Publish(Channel(".yml"), "path: x.exe\n");
+  const DocumentTrust trust{{ReleaseKey{0x04}}, [](auto&&...) { return true; }, DocumentRules{}};
+  test::LogCapture capture;
+  EXPECT_EQ(FetchInstallerUrl(request, host, Channel(), nullptr, &trust), std::nullopt);
+  EXPECT_EQ(capture.strings(),
+            (Lines{kSending, test::ErrorLine(L"release document signature check failed - no signature")}));
+  EXPECT_EQ(capture.boxes(), Lines{CodeBox(L"signature")});
+}
+
 TEST_F(ReleaseDocument, CancelEndsTheRequestWithoutABox) {
   Publish(Channel(".yml"), "path: x.exe\n");
   const std::atomic<bool> cancelled{true};
