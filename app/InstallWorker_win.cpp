@@ -8,9 +8,11 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>
 #include <chrono>
+#include <ctime>
 #include <optional>
 
 #include "InstallerPublisher.h"
+#include "ReleaseKeys.h"
 #include "app/InstallWorker.h"
 #include "app/OutcomeReport.h"
 #include "app/ReleaseDocument.h"
@@ -22,6 +24,7 @@
 #include "platform/Product.h"
 #include "platform/TempInstallerFile.h"
 #include "platform/TextConvert.h"
+#include "trust/EcdsaSignature_win.h"
 #include "trust/InstallerFile.h"
 #include "trust/InstallerProduct.h"
 #include "trust/InstallerSignature.h"
@@ -135,16 +138,18 @@ InstallOutcome RunInstall(const std::string& releaseHost, const std::string& cha
   std::int64_t lastSampleTime = SteadyNowNs();
   std::int64_t lastSampleBytes = 0;
 
+  // With keys built in, only a document one of them signed, for this channel, not expired and not
+  // below the floor, is followed.
+  const DocumentTrust trust{{config::kReleaseKeys.begin(), config::kReleaseKeys.end()},
+                            EcdsaP256Verifies,
+                            DocumentRules{channel, ParseFourPartVersion(config::kMinimumInstallerVersion),
+                                          static_cast<std::int64_t>(std::time(nullptr))}};
   ReleaseInfo release;
-  int documentStatus = 0;
   auto started = std::chrono::steady_clock::now();
-  const std::optional<std::string> installerUrl =
-      FetchInstallerUrl(request, releaseHost, channel, &release, &documentStatus);
+  const std::optional<std::string> installerUrl = FetchInstallerUrl(
+      request, releaseHost, channel, &release, &trust, &state.cancelRequested, &record.code);
   record.documentMs = MsSince(started);
-  if (!installerUrl) {
-    record.code = documentStatus == 200 ? "yaml" : std::to_string(documentStatus);
-    return InstallOutcome::Failed;
-  }
+  if (!installerUrl) return state.cancelRequested.load() ? InstallOutcome::Cancelled : InstallOutcome::Failed;
   record.releaseVersion = release.version;
 
   Reached(record, report::Stage::Download);

@@ -1,10 +1,14 @@
 // The release document of a channel: a YAML file whose `path` names the current installer.
 #pragma once
 
-#include <istream>
+#include <atomic>
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "app/DocumentSignature.h"
 #include "net/WebRequest.h"
 
 namespace brimo {
@@ -12,7 +16,13 @@ namespace brimo {
 // The keys of a release document: the installer's path on the release host, and its digest.
 inline constexpr char kPathKey[] = "path";
 inline constexpr char kDigestKey[] = "sha512";
-inline constexpr char kVersionKey[] = "version";
+
+// What failed of a document that arrived: its signature or claims, or its reading.
+inline constexpr char kSignatureFailure[] = "signature";
+inline constexpr char kUnreadableFailure[] = "yaml";
+
+// The largest document taken; a real one is a few hundred bytes.
+inline constexpr std::size_t kMaxDocumentBytes = 1048576;
 
 struct ReleaseInfo {
   std::string path;
@@ -22,16 +32,30 @@ struct ReleaseInfo {
   std::optional<std::string> version;
 };
 
+// Which documents the program follows. Without keys, any it can read; with keys, only one signed by
+// one of them whose claims meet the rules.
+struct DocumentTrust {
+  std::vector<ReleaseKey> keys;
+  SignatureVerifier verify;
+  DocumentRules rules;
+};
+
 // Fetches "<releaseHost>/<channel>.yml", reads `path` and returns "<releaseHost>/<escaped path>",
-// filling info when given, and status with the request's status. On failure it has already logged and
-// shown its message, and returns nothing.
+// filling info when given. A document larger than kMaxDocumentBytes is refused, and so, with keys in
+// trust, is one that does not meet it; a set cancelRequested ends the request. On failure it has
+// already logged and (unless cancelled) shown its message, left in failure (when given) the request's
+// status or what else failed ("size", kSignatureFailure, kUnreadableFailure), and returns nothing.
 std::optional<std::string> FetchInstallerUrl(WebRequest& request, const std::string& releaseHost,
                                              const std::string& channel, ReleaseInfo* info = nullptr,
-                                             int* status = nullptr);
+                                             const DocumentTrust* trust = nullptr,
+                                             const std::atomic<bool>* cancelRequested = nullptr,
+                                             std::string* failure = nullptr);
 
-// The stage after the transfer: reads the body of a release document and builds the installer URL,
-// reporting a document that cannot be read.
-std::optional<std::string> InstallerUrlFromDocument(std::istream& body, const std::string& releaseHost,
-                                                    ReleaseInfo* info = nullptr);
+// The stage after the transfer: checks and reads the body of a release document and builds the
+// installer URL, reporting a document that is refused or cannot be read.
+std::optional<std::string> InstallerUrlFromDocument(std::string_view body, const std::string& releaseHost,
+                                                    ReleaseInfo* info = nullptr,
+                                                    const DocumentTrust* trust = nullptr,
+                                                    std::string* failure = nullptr);
 
 }  // namespace brimo

@@ -52,13 +52,17 @@ WebRequest::~WebRequest() { curl_easy_cleanup(Easy(handle_)); }
 void WebRequest::SetProgressHandler(ProgressHandler handler) { progressHandler_ = std::move(handler); }
 
 int WebRequest::Perform(std::string url, std::ostream& out) {
-  CURL* h = Easy(handle_);
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  writeHandler_ = [&out](const char* data, std::size_t size) -> std::size_t {
+  return Perform(std::move(url), [&out](const char* data, std::size_t size) -> std::size_t {
     out.write(data, static_cast<std::streamsize>(size));
     // A stream that failed (not opened, disk full) consumed nothing, so the library stops at once.
     return out ? size : 0;
-  };
+  });
+}
+
+int WebRequest::Perform(std::string url, WriteHandler sink) {
+  CURL* h = Easy(handle_);
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  writeHandler_ = std::move(sink);
   acceptedStatus_ = 0;
   serverRefused_ = false;
   lastResult_ = h ? curl_easy_perform(h) : CURLE_FAILED_INIT;

@@ -22,6 +22,34 @@ inline constexpr char kUserAgent[] = "Quarn Brimo Installer 1.0";
 // largest size the library accepts.
 inline constexpr long kReceiveBufferBytes = 512 * 1024;
 
+// A body kept in memory up to limit bytes: a body that passes it fails the transfer there, so an
+// endless answer costs no more than limit.
+class BoundedBody {
+ public:
+  explicit BoundedBody(std::size_t limit) : limit_(limit) {}
+  BoundedBody(const BoundedBody&) = delete;
+  BoundedBody& operator=(const BoundedBody&) = delete;
+
+  // The sink for Perform; it refers to this object.
+  WriteHandler Sink() {
+    return [this](const char* data, std::size_t size) -> std::size_t {
+      if (size > limit_ - text_.size()) {
+        overflowed_ = true;
+        return 0;
+      }
+      text_.append(data, size);
+      return size;
+    };
+  }
+  const std::string& text() const { return text_; }
+  bool overflowed() const { return overflowed_; }
+
+ private:
+  std::size_t limit_;
+  std::string text_;
+  bool overflowed_ = false;
+};
+
 class WebRequest {
  public:
   WebRequest();
@@ -36,6 +64,8 @@ class WebRequest {
   // received, after redirects; 0 when no answer arrived. An HTTPS server whose certificate is refused
   // ends the transfer as a TLS failure: the status is that of the redirect that led there, or 0.
   int Perform(std::string url, std::ostream& out);
+  // The same, with the body handed to sink as it arrives.
+  int Perform(std::string url, WriteHandler sink);
 
   // Whether the last transfer ran to its end: false when the body was cut short, the sink failed,
   // the progress hook aborted it or no answer arrived. A status code alone cannot tell.

@@ -38,9 +38,15 @@ constexpr char kCaFileOption[] = "--ca-file";
 constexpr char kRollbackOption[] = "--rollback";
 constexpr char kProductOption[] = "--product";
 constexpr char kMinimumVersionOption[] = "--minimum-version";
+constexpr char kDocumentKeyOption[] = "--document-key";
+constexpr char kPkcs11ModuleOption[] = "--pkcs11-module";
+constexpr char kPinFileOption[] = "--pin-file";
+constexpr char kPinEnvOption[] = "--pin-env";
+constexpr char kExpiresInOption[] = "--expires-in";
+constexpr char kRefreshOption[] = "--refresh";
+constexpr std::int64_t kSecondsPerDay = 24 * 60 * 60;
 
 constexpr char kSizeKey[] = "size";
-constexpr char kVersionKey[] = "version";
 constexpr char kDocumentExtension[] = ".yml";
 
 // The read-back compares path and digest, so the URL's host does not matter.
@@ -267,8 +273,14 @@ std::pair<std::string, std::uintmax_t> CopyInto(int source, const fs::path& sour
   return {DigestText(digest), size};
 }
 
+// What a signed document says beside the installer: its channel and until when it holds.
+struct Dating {
+  std::string channel;
+  std::string expires;
+};
+
 std::string DocumentText(const std::string& path, const std::string& sha512, std::uintmax_t size,
-                         const std::optional<std::string>& version) {
+                         const std::optional<std::string>& version, const std::optional<Dating>& dating) {
   // Double quotes keep every name a string: "1.0", "true", "~" and names with ':' or '#' alike.
   YAML::Emitter out;
   out << YAML::BeginMap;
@@ -276,6 +288,10 @@ std::string DocumentText(const std::string& path, const std::string& sha512, std
   out << YAML::Key << kDigestKey << YAML::Value << sha512;
   out << YAML::Key << kSizeKey << YAML::Value << size;
   if (version) out << YAML::Key << kVersionKey << YAML::Value << YAML::DoubleQuoted << *version;
+  if (dating) {
+    out << YAML::Key << kChannelKey << YAML::Value << YAML::DoubleQuoted << dating->channel;
+    out << YAML::Key << kExpiresKey << YAML::Value << YAML::DoubleQuoted << dating->expires;
+  }
   out << YAML::EndMap;
   if (!out.good()) Fail("cannot write the release document: " + out.GetLastError());
   return std::string(out.c_str()) + "\n";
@@ -301,15 +317,101 @@ class ReaderMessages {
 };
 
 // Refuses a document from which the program would not take exactly this path and digest.
-void RequireReadBack(const std::string& text, const std::string& path, const std::string& sha512) {
-  std::istringstream body(text);
+void RequireReadBack(const std::string& text, const std::string& path, const std::string& sha512,
+                     const DocumentTrust* trust) {
   ReleaseInfo info;
   const ReaderMessages messages;
-  if (!InstallerUrlFromDocument(body, kReadBackHost, &info))
+  if (!InstallerUrlFromDocument(text, kReadBackHost, &info, trust))
     Fail("refusing to publish: the program cannot read the release document:\n" + messages.log());
   if (info.path != path || info.sha512 != sha512)
     Fail("refusing to publish: the program would read path " + Quoted(info.path) + " and sha512 " +
          Quoted(info.sha512.value_or("")) + ", not " + Quoted(path) + " and " + Quoted(sha512));
+}
+
+// The document as the program receives it: signed when there is a key, and checked with the rules
+// of a program built with that key, the channel and the floor given.
+class DocumentWriter {
+ public:
+  explicit DocumentWriter(const PublishOptions& options) : options_(options) {
+    if (!options.documentKey) return;
+    signer_.emplace(*options.documentKey);
+    trust_.keys = {signer_->publicKey()};
+    trust_.verify = VerifyDocumentSignature;
+    trust_.rules.channel = options.channel;
+    if (options.minimumVersion) trust_.rules.minimumVersion = ParseFourPartVersion(*options.minimumVersion);
+  }
+
+  // The document's text; *expires is set when it is signed.
+  std::string Text(const std::string& path, const std::string& sha512, std::uintmax_t size,
+                   const std::optional<std::string>& version, std::optional<std::string>* expires) {
+    if (!signer_) {
+      const std::string text = DocumentText(path, sha512, size, version, std::nullopt);
+      RequireReadBack(text, path, sha512, nullptr);
+      return text;
+    }
+    trust_.rules.now = static_cast<std::int64_t>(std::time(nullptr));
+    const Dating dating{options_.channel,
+                        FormatUtcTime(trust_.rules.now + options_.expiresInDays * kSecondsPerDay)};
+    *expires = dating.expires;
+    std::string text = DocumentText(path, sha512, size, version, dating);
+    text += SignatureLine(signer_->publicKey(), signer_->Sign(text));
+    RequireReadBack(text, path, sha512, &trust_);
+    return text;
+  }
+
+ private:
+  const PublishOptions& options_;
+  std::optional<DocumentSigner> signer_;
+  DocumentTrust trust_;
+};
+
+// Puts a new document in place of the channel's current one, dated after it; placed, if any, is
+// the installer this publish put in place, removed again when that fails.
+void PutDocument(const std::string& text, const fs::path& target, int dirFd, const fs::path& dir,
+                 const std::optional<PlacedInstaller>& placed) {
+  try {
+    StagedFile document(dir);
+    document.Write(text.data(), text.size());
+    document.DateAfter(target);
+    document.Finish();
+    SyncDir(dirFd, dir);
+    document.RenameTo(target);
+  } catch (const PublishError& e) {
+    Fail(e.what() + (placed ? PlacedInstaller(*placed).Remove() : std::string()));
+  }
+  SyncDir(dirFd, dir);
+}
+
+// Re-signs the channel's current document with a new expiry: the same installer, digest, size and
+// version, once the installer is found in the folder with that digest.
+Published Refresh(const PublishOptions& options, DocumentWriter& writer, int dirFd) {
+  const fs::path target = options.releaseDir / (options.channel + kDocumentExtension);
+  const std::string current = ReadWhole(target);
+  if (current.empty()) Fail("no release document to refresh: " + Quoted(target));
+  const std::optional<SignedDocument> split = SplitSignedDocument(current);
+  const std::string unsigned_(split ? split->signedBytes : std::string_view(current));
+  Published published;
+  std::optional<std::string> version;
+  try {
+    const YAML::Node node = YAML::Load(unsigned_);
+    published.path = node[kPathKey].as<std::string>();
+    published.sha512 = node[kDigestKey].as<std::string>();
+    if (node[kVersionKey]) version = node[kVersionKey].as<std::string>();
+  } catch (const YAML::Exception& e) {
+    Fail("cannot read the current release document " + Quoted(target) + ": " + e.what());
+  }
+  // Published installers lie in the release folder itself, as the program's one-segment URL finds them.
+  if (published.path.empty() || published.path.find('/') != std::string::npos)
+    Fail("refusing to refresh: " + Quoted(published.path) + " names no file of the release folder");
+  const fs::path installer = options.releaseDir / published.path;
+  const auto [digest, size] = DigestOfFile(installer);
+  if (digest != published.sha512)
+    Fail("refusing to refresh: " + Quoted(installer) + " does not have the digest the document names");
+  published.size = size;
+  PutDocument(writer.Text(published.path, published.sha512, size, version, &published.expires), target, dirFd,
+              options.releaseDir, std::nullopt);
+  published.written.push_back(target);
+  return published;
 }
 }  // namespace
 
@@ -341,11 +443,17 @@ bool IsChannelName(const std::string& channel) {
 std::string UsageText() {
   return std::string("usage: ") + kCommandName + " [" + kChannelOption + " NAME] [" + kVersionOption +
          " TEXT] [" + kRollbackOption + "] [" + kPublisherOption + " NAME [" + kCaFileOption + " PEM] [" +
-         kProductOption + " NAME] [" + kMinimumVersionOption + " A.B.C.D]] INSTALLER RELEASE_DIR";
+         kProductOption + " NAME] [" + kMinimumVersionOption + " A.B.C.D]] [" + kDocumentKeyOption +
+         " PEM|URI [" + kPkcs11ModuleOption + " LIB] [" + kPinFileOption + " FILE|" + kPinEnvOption +
+         " NAME] [" + kExpiresInOption + " DAYS]] INSTALLER RELEASE_DIR\n       " + kCommandName + " " +
+         kRefreshOption + " " + kDocumentKeyOption + " PEM|URI [...] [" + kChannelOption + " NAME] [" +
+         kExpiresInOption + " DAYS] RELEASE_DIR";
 }
 
 PublishOptions ParseCommandLine(const std::vector<std::string>& args) {
   PublishOptions options;
+  DocumentKeyOptions key;
+  std::optional<std::string> expiresIn;
   std::vector<std::string> operands;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -357,10 +465,13 @@ PublishOptions ParseCommandLine(const std::vector<std::string>& args) {
       operands.push_back(arg);
       continue;
     }
-    if (arg == kRollbackOption) {
-      options.rollback = true;
+    if (arg == kRollbackOption || arg == kRefreshOption) {
+      (arg == kRollbackOption ? options.rollback : options.refresh) = true;
       continue;
     }
+    if (arg == "--pin" || arg == "--password")
+      throw UsageError(arg + ": a PIN or password is never given on the command line (" + kPinFileOption +
+                       " or " + kPinEnvOption + ")");
     if (i + 1 == args.size()) throw UsageError(arg + " needs a value");
     const std::string& value = args[++i];
     if (arg == kChannelOption)
@@ -375,12 +486,46 @@ PublishOptions ParseCommandLine(const std::vector<std::string>& args) {
       options.product = value;
     else if (arg == kMinimumVersionOption)
       options.minimumVersion = value;
+    else if (arg == kDocumentKeyOption)
+      key.key = value;
+    else if (arg == kPkcs11ModuleOption)
+      key.pkcs11Module = value;
+    else if (arg == kPinFileOption)
+      key.pinFile = value;
+    else if (arg == kPinEnvOption)
+      key.pinEnv = value;
+    else if (arg == kExpiresInOption)
+      expiresIn = value;
     else
       throw UsageError("unknown option " + arg);
   }
-  if (operands.size() != 2) throw UsageError("expected INSTALLER and RELEASE_DIR");
-  options.installer = operands[0];
-  options.releaseDir = operands[1];
+  if (!key.key.empty()) options.documentKey = key;
+  for (const auto& [option, given] :
+       {std::pair{kPkcs11ModuleOption, key.pkcs11Module.has_value()},
+        std::pair{kPinFileOption, key.pinFile.has_value()}, std::pair{kPinEnvOption, key.pinEnv.has_value()},
+        std::pair{kExpiresInOption, expiresIn.has_value()}, std::pair{kRefreshOption, options.refresh}})
+    if (given && !options.documentKey) throw UsageError(std::string(option) + " needs " + kDocumentKeyOption);
+  if (key.pinFile && key.pinEnv)
+    throw UsageError(std::string(kPinFileOption) + " or " + kPinEnvOption + ", not both");
+  if (expiresIn) {
+    const bool digits = !expiresIn->empty() && expiresIn->size() <= 3 &&
+                        expiresIn->find_first_not_of("0123456789") == std::string::npos;
+    options.expiresInDays = digits ? static_cast<unsigned>(std::stoul(*expiresIn)) : 0;
+    if (options.expiresInDays < 1 || options.expiresInDays > kMaxExpiresInDays)
+      throw UsageError(std::string(kExpiresInOption) + " takes a number of days from 1 to " +
+                       std::to_string(kMaxExpiresInDays));
+  }
+  if (options.refresh) {
+    if (options.version || options.publisher || options.rollback)
+      throw UsageError(std::string(kRefreshOption) + " changes nothing but the expiry: no " + kVersionOption +
+                       ", " + kPublisherOption + " or " + kRollbackOption);
+    if (operands.size() != 1) throw UsageError(std::string(kRefreshOption) + " expects RELEASE_DIR only");
+    options.releaseDir = operands[0];
+  } else {
+    if (operands.size() != 2) throw UsageError("expected INSTALLER and RELEASE_DIR");
+    options.installer = operands[0];
+    options.releaseDir = operands[1];
+  }
   if (!IsChannelName(options.channel))
     throw UsageError("channel " + Quoted(options.channel) +
                      " is not letters, digits, '.', '_' and '-' (not starting with '.')");
@@ -401,6 +546,14 @@ PublishOptions ParseCommandLine(const std::vector<std::string>& args) {
 Published Publish(const PublishOptions& options) {
   if (!IsChannelName(options.channel)) Fail("channel " + Quoted(options.channel) + " cannot name a document");
   if (options.version && !DecodeUtf8(*options.version)) Fail("the version is not UTF-8 text");
+  // A key that cannot sign fails before anything is written.
+  DocumentWriter writer(options);
+  const FileDescriptor dir(open(options.releaseDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) FailWithErrno("cannot open the release folder " + Quoted(options.releaseDir));
+  if (flock(dir.get(), LOCK_EX) != 0)
+    FailWithErrno("cannot lock the release folder " + Quoted(options.releaseDir));
+  if (options.refresh) return Refresh(options, writer, dir.get());
+
   const std::string name = options.installer.filename().string();
   const std::string documentName = options.channel + kDocumentExtension;
   if (name == documentName) Fail("the installer cannot be called like the release document " + Quoted(name));
@@ -418,10 +571,6 @@ Published Publish(const PublishOptions& options) {
     FailWithErrno("cannot read the installer " + Quoted(options.installer));
   if (!S_ISREG(sourceStatus.st_mode))
     Fail("the installer " + Quoted(options.installer) + " is not a regular file");
-  const FileDescriptor dir(open(options.releaseDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0) FailWithErrno("cannot open the release folder " + Quoted(options.releaseDir));
-  if (flock(dir.get(), LOCK_EX) != 0)
-    FailWithErrno("cannot lock the release folder " + Quoted(options.releaseDir));
 
   // The copy is what gets digested, checked and put in place, whatever happens to the source meanwhile.
   StagedFile installer(options.releaseDir);
@@ -463,12 +612,7 @@ Published Publish(const PublishOptions& options) {
     published.notes.push_back("version " + (version ? Quoted(*version) : "(none)") +
                               " and the channel's current " + (current ? Quoted(*current) : "(none)") +
                               " do not compare as dotted numbers; publishing without a rollback check");
-  const std::string text = DocumentText(name, published.sha512, published.size, version);
-  RequireReadBack(text, name, published.sha512);
-  StagedFile document(options.releaseDir);
-  document.Write(text.data(), text.size());
-  document.DateAfter(documentTarget);
-  document.Finish();
+  const std::string text = writer.Text(name, published.sha512, published.size, version, &published.expires);
 
   // The installer first and the document last: a client that reads the document in between gets the
   // old one, which still names an installer that is there.
@@ -480,13 +624,7 @@ Published Publish(const PublishOptions& options) {
     installer.RenameTo(installerTarget);
     placed.emplace(installerTarget);
   }
-  try {
-    SyncDir(dir.get(), options.releaseDir);
-    document.RenameTo(documentTarget);
-  } catch (const PublishError& e) {
-    Fail(e.what() + (placed ? placed->Remove() : std::string()));
-  }
-  SyncDir(dir.get(), options.releaseDir);
+  PutDocument(text, documentTarget, dir.get(), options.releaseDir, placed);
   if (!published.installerKept) published.written.push_back(installerTarget);
   published.written.push_back(documentTarget);
   return published;

@@ -9,11 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "publish/DocumentKey.h"
+
 namespace brimo {
 
 // The command's name, which starts every message it prints to standard error.
 inline constexpr char kCommandName[] = "brimo-publish";
 inline constexpr char kDefaultChannel[] = "latest";
+inline constexpr unsigned kDefaultExpiresInDays = 7;
+inline constexpr unsigned kMaxExpiresInDays = 366;
 
 struct PublishOptions {
   boost::filesystem::path installer;
@@ -30,6 +34,12 @@ struct PublishOptions {
   std::optional<std::string> minimumVersion;
   // Lets the version go back below the channel's current one, to pull a bad release.
   bool rollback = false;
+  // Signs the document with this key; a signed document also names its channel and its expiry,
+  // expiresInDays from now.
+  std::optional<DocumentKeyOptions> documentKey;
+  unsigned expiresInDays = kDefaultExpiresInDays;
+  // Re-signs the channel's current document with a new expiry, changing nothing else; no installer.
+  bool refresh = false;
 };
 
 struct Published {
@@ -37,8 +47,9 @@ struct Published {
   std::string path;                              // as the release document names the installer
   std::string sha512;
   std::uintmax_t size = 0;
-  bool installerKept = false;      // the release folder already had the installer with these bytes
-  std::vector<std::string> notes;  // for the maker, on standard error
+  std::optional<std::string> expires;  // when the document is signed
+  bool installerKept = false;          // the release folder already had the installer with these bytes
+  std::vector<std::string> notes;      // for the maker, on standard error
 };
 
 // A command line that cannot be run; its text says why.
@@ -74,6 +85,8 @@ VersionOrder CompareVersions(const std::optional<std::string>& candidate,
 // current one is refused unless options.rollback is set. Throws PublishError, after removing what it
 // had put in place; only a failure to flush the folder once the document is in place leaves the new
 // release there.
+// With options.refresh, only the document is written again, after its installer has been found in
+// the release folder with the digest the document names.
 Published Publish(const PublishOptions& options);
 
 }  // namespace brimo

@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     for (const auto& note : published.notes) std::cerr << brimo::kCommandName << ": note: " << note << "\n";
     for (const auto& file : published.written) std::cout << "wrote " << file.string() << "\n";
     std::cout << "path: " << published.path << "\nsha512: " << published.sha512 << "\n";
+    if (published.expires) std::cout << "expires: " << *published.expires << "\n";
     return 0;
   } catch (const brimo::UsageError& e) {
     std::cerr << brimo::kCommandName << ": " << e.what() << "\n" << brimo::UsageText() << "\n";

@@ -1,5 +1,7 @@
 // Publishing into real folders and reading the result back with the program's own reader.
 #include <boost/filesystem/operations.hpp>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -69,9 +71,9 @@ class Publishing : public ::testing::Test {
   // cannot read it.
   ReleaseInfo ReadBack(const std::string& channel = kDefaultChannel) {
     test::LogCapture capture;
-    std::ifstream body((release / (channel + ".yml")).string(), std::ios_base::binary);
     ReleaseInfo info;
-    EXPECT_TRUE(InstallerUrlFromDocument(body, "release.test", &info)) << channel;
+    EXPECT_TRUE(InstallerUrlFromDocument(ReadFile(release / (channel + ".yml")), "release.test", &info))
+        << channel;
     EXPECT_TRUE(capture.strings().empty());
     return info;
   }
@@ -260,6 +262,50 @@ TEST_F(Publishing, MissingInstallersAndUnusableFoldersAreReported) {
   EXPECT_EQ(ReadFile(root_ / "file"), "not a folder");
 }
 
+TEST_F(Publishing, ASignedDocumentHoldsForTheProgramAndIsRefreshedWithANewExpiryOnly) {
+  const fs::path key = root_ / "document.pem";
+  ASSERT_EQ(std::system(("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out '" +
+                         key.string() + "' 2>/dev/null")
+                            .c_str()),
+            0);
+  PublishOptions options;
+  options.documentKey = DocumentKeyOptions{key.string(), {}, {}, {}};
+  options.version = "1.2.0.0";
+  options.expiresInDays = 3;
+  const std::int64_t before = std::time(nullptr);
+  const Published published = PublishFile("Setup.exe", "MZ signed", options);
+  const std::string first = ReadFile(release / "latest.yml");
+  ASSERT_TRUE(published.expires);
+  EXPECT_GE(ParseUtcTime(*published.expires).value(), before + 3 * 24 * 3600);
+
+  // The program built with this key and floor follows the document.
+  DocumentTrust trust{{DocumentSigner(*options.documentKey).publicKey()},
+                      VerifyDocumentSignature,
+                      DocumentRules{kDefaultChannel, ParseFourPartVersion("1.2.0.0"), before}};
+  ReleaseInfo info;
+  EXPECT_TRUE(InstallerUrlFromDocument(first, "release.test", &info, &trust));
+  EXPECT_EQ(info.sha512, DigestOf("MZ signed"));
+
+  PublishOptions refresh;
+  refresh.releaseDir = release;
+  refresh.documentKey = options.documentKey;
+  refresh.refresh = true;
+  refresh.expiresInDays = 30;
+  const std::optional<std::string> refreshed = Publish(refresh).expires;
+  ASSERT_TRUE(refreshed);
+  EXPECT_GE(ParseUtcTime(*refreshed).value(), ParseUtcTime(*published.expires).value() + 27 * 24 * 3600);
+  const std::string second = ReadFile(release / "latest.yml");
+  EXPECT_TRUE(InstallerUrlFromDocument(second, "release.test", nullptr, &trust));
+  const auto withoutExpiry = [](const std::string& text) { return text.substr(0, text.find("expires:")); };
+  EXPECT_EQ(withoutExpiry(second), withoutExpiry(first));
+  EXPECT_NE(second, first);
+
+  // Nothing is re-signed for an installer that is no longer the one the document names.
+  WriteFile(release / "Setup.exe", "MZ other");
+  EXPECT_THROW(Publish(refresh), PublishError);
+  EXPECT_EQ(ReadFile(release / "latest.yml"), second);
+}
+
 TEST(PublishCommandLine, OptionsAndOperands) {
   const PublishOptions defaults = ParseCommandLine({"Setup.exe", "release"});
   EXPECT_EQ(defaults.channel, "latest");
@@ -279,7 +325,11 @@ TEST(PublishCommandLine, OptionsAndOperands) {
   for (const Args& bad :
        {Args{"Setup.exe"}, Args{"Setup.exe", "release", "more"}, Args{"--verbose", "x", "S", "r"},
         Args{"S", "r", "--channel"}, Args{"--ca-file", "root.pem", "S", "r"}, Args{"--channel", "", "S", "r"},
-        Args{"--channel", ".hidden", "S", "r"}, Args{"--channel", "../latest", "S", "r"}})
+        Args{"--channel", ".hidden", "S", "r"}, Args{"--channel", "../latest", "S", "r"},
+        Args{"--refresh", "r"}, Args{"--document-key", "k.pem", "--refresh", "S", "r"},
+        Args{"--document-key", "k.pem", "--pin", "1234", "S", "r"}, Args{"--pin-env", "PIN", "S", "r"},
+        Args{"--document-key", "k.pem", "--expires-in", "0", "S", "r"},
+        Args{"--document-key", "k.pem", "--expires-in", "367", "S", "r"}})
     EXPECT_THROW(ParseCommandLine(bad), UsageError) << ::testing::PrintToString(bad);
 }
 

@@ -1,5 +1,6 @@
 // Fetching the release document and forming the installer URL, against documents served from the
 // loopback server's root directory.
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -25,8 +26,8 @@ const std::wstring kNoCodeBox =
     std::wstring(L"Unable to find the latest version. Check your internet connection or contact ") +
     kSupportUrl;
 
-std::wstring CodeBox(int code) {
-  return L"Unable to find the latest version (code: " + std::to_wstring(code) +
+std::wstring CodeBox(const std::wstring& code) {
+  return L"Unable to find the latest version (code: " + code +
          L"). Check your internet connection or contact " + kSupportUrl;
 }
 
@@ -160,7 +161,7 @@ TEST_F(ReleaseDocument, ErrorAnswerIsReportedWithItsCodeAndNeverParsed) {
   // A 404 whose page would be a valid document; the trailing parameter takes the ".yml".
   EXPECT_EQ(FetchInstallerUrl(request, host, "status/404?body=path%3A%20x.exe&z="), std::nullopt);
   EXPECT_EQ(capture.strings(), StatusFailure(404));
-  EXPECT_EQ(capture.boxes(), Lines{CodeBox(404)});
+  EXPECT_EQ(capture.boxes(), Lines{CodeBox(L"404")});
 }
 
 TEST_F(ReleaseDocument, MissingDocumentAndUnreachableServerAreReportedWithTheirCode) {
@@ -168,14 +169,51 @@ TEST_F(ReleaseDocument, MissingDocumentAndUnreachableServerAreReportedWithTheirC
     test::LogCapture capture;
     EXPECT_EQ(FetchInstallerUrl(request, host, Channel("-unpublished")), std::nullopt);
     EXPECT_EQ(capture.strings(), StatusFailure(404));
-    EXPECT_EQ(capture.boxes(), Lines{CodeBox(404)});
+    EXPECT_EQ(capture.boxes(), Lines{CodeBox(L"404")});
   }
   {
     test::LogCapture capture;
     EXPECT_EQ(FetchInstallerUrl(request, test::ClosedHost(), "latest"), std::nullopt);
     EXPECT_EQ(capture.strings(), StatusFailure(0));
-    EXPECT_EQ(capture.boxes(), Lines{CodeBox(0)});
+    EXPECT_EQ(capture.boxes(), Lines{CodeBox(L"0")});
   }
+}
+
+TEST_F(ReleaseDocument, DocumentIsTakenUpToOneMebibyte) {
+  // Exactly the limit is read (and is no document); one byte more stops the transfer, however it
+  // is sent. The trailing parameter takes the ".yml".
+  FailsWithYamlError(std::string(kMaxDocumentBytes - 1, '#') + "\n",
+                     L"invalid node; first invalid key: \"path\"");
+  for (const std::string behaviour : {"bytes", "nolength", "chunked"}) {
+    test::LogCapture capture;
+    EXPECT_EQ(
+        FetchInstallerUrl(request, host, behaviour + "/" + std::to_string(kMaxDocumentBytes + 1) + "?z="),
+        std::nullopt);
+    EXPECT_EQ(capture.strings(),
+              (Lines{kSending, test::ErrorLine(L"release document too large - more than 1048576 bytes")}));
+    EXPECT_EQ(capture.boxes(), Lines{CodeBox(L"size")});
+  }
+}
+
+TEST_F(ReleaseDocument, AProgramWithKeysRefusesAnUnsignedDocument) {
+  Publish(Channel(".yml"), "path: x.exe\n");
+  const DocumentTrust trust{{ReleaseKey{0x04}}, [](auto&&...) { return true; }, DocumentRules{}};
+  test::LogCapture capture;
+  EXPECT_EQ(FetchInstallerUrl(request, host, Channel(), nullptr, &trust), std::nullopt);
+  EXPECT_EQ(capture.strings(),
+            (Lines{kSending, test::ErrorLine(L"release document signature check failed - no signature")}));
+  EXPECT_EQ(capture.boxes(), Lines{CodeBox(L"signature")});
+}
+
+TEST_F(ReleaseDocument, CancelEndsTheRequestWithoutABox) {
+  Publish(Channel(".yml"), "path: x.exe\n");
+  const std::atomic<bool> cancelled{true};
+  test::LogCapture capture;
+  EXPECT_EQ(FetchInstallerUrl(request, host, Channel(), nullptr, nullptr, &cancelled), std::nullopt);
+  EXPECT_FALSE(request.LastTransferComplete());
+  EXPECT_EQ(capture.strings(),
+            (Lines{kSending, test::InfoLine(L"release document request cancelled by user")}));
+  EXPECT_TRUE(capture.boxes().empty());
 }
 
 TEST_F(ReleaseDocument, DocumentWithoutAScalarPathFailsWithTheLibraryMessage) {

@@ -13,6 +13,11 @@
 #include <vector>
 
 #include "TestServers.h"
+#ifdef _WIN32
+#include <windows.h>
+
+#include <wincrypt.h>
+#endif
 #include "net/DownloadProgress.h"
 #include "net/WebRequest.h"
 
@@ -81,7 +86,18 @@ void TrustTestCa(WebRequest& request) {
 #ifndef _WIN32
   curl_easy_setopt(static_cast<CURL*>(request.NativeHandle()), CURLOPT_CAINFO, test::TestCaFile().c_str());
 #else
+  // The program checks HTTPS servers against the system's roots: the test root goes into the test
+  // prefix's store.
   (void)request;
+  std::ifstream file(test::TestCaFile());
+  const std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  DWORD size = 0;
+  ASSERT_TRUE(
+      CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr));
+  std::vector<BYTE> der(size);
+  ASSERT_TRUE(
+      CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr));
+  ASSERT_TRUE(CertAddEncodedCertificateToSystemStoreA("Root", der.data(), size));
 #endif
 }
 

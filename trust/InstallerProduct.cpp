@@ -29,6 +29,13 @@ std::wstring FormatFourPartVersion(const FourPartVersion& version) {
   return (boost::wformat(L"%1%.%2%.%3%.%4%") % version[0] % version[1] % version[2] % version[3]).str();
 }
 
+std::optional<std::wstring> FloorRefusal(const FourPartVersion& version,
+                                         const std::optional<FourPartVersion>& floor) {
+  // std::array compares part by part, most significant first.
+  if (!floor || !(version < *floor)) return std::nullopt;
+  return L"version " + FormatFourPartVersion(version) + L" is older than " + FormatFourPartVersion(*floor);
+}
+
 std::optional<std::wstring> ProductRefusal(const std::optional<InstallerIdentity>& identity,
                                            const ProductRequirement& requirement) {
   if (requirement.product.empty() && !requirement.minimumVersion) return std::nullopt;
@@ -38,11 +45,7 @@ std::optional<std::wstring> ProductRefusal(const std::optional<InstallerIdentity
     if (*identity->productName != requirement.product)
       return L"product is '" + *identity->productName + L"', expected '" + requirement.product + L"'";
   }
-  // std::array compares part by part, most significant first.
-  if (requirement.minimumVersion && identity->productVersion < *requirement.minimumVersion)
-    return L"version " + FormatFourPartVersion(identity->productVersion) + L" is older than " +
-           FormatFourPartVersion(*requirement.minimumVersion);
-  return std::nullopt;
+  return FloorRefusal(identity->productVersion, requirement.minimumVersion);
 }
 
 }  // namespace brimo

@@ -18,6 +18,11 @@ using FourPartVersion = std::array<std::uint16_t, 4>;
 std::optional<FourPartVersion> ParseFourPartVersion(std::string_view text);
 std::wstring FormatFourPartVersion(const FourPartVersion& version);
 
+// Nothing when version is not below floor (or there is no floor); otherwise "version A is older
+// than B".
+std::optional<std::wstring> FloorRefusal(const FourPartVersion& version,
+                                         const std::optional<FourPartVersion>& floor);
+
 // What an installer's version resource says it is.
 struct InstallerIdentity {
   std::optional<std::wstring> productName;  // the ProductName string, when there is one

@@ -1,10 +1,19 @@
 #include "trust/ServerCertificate.h"
 
 #define SECURITY_WIN32
+// The socket headers come before windows.h, which would otherwise bring the old ones.
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
+// clang-format on
 
 #include <schannel.h>
 #include <security.h>
+
+#include <cstring>
+#include <optional>
+#include <vector>
 
 #include "platform/DebugLog.h"
 #include "trust/CertificateChain_win.h"
@@ -24,6 +33,42 @@ QueryContextAttributesCall QueryContextAttributesEntry() {
         reinterpret_cast<void*>(secur32 ? GetProcAddress(secur32, "QueryContextAttributesW") : nullptr));
   }();
   return entry;
+}
+
+// The address bytes of host when it is an IPv4 or IPv6 literal.
+std::optional<std::vector<BYTE>> IpAddressBytes(const std::string& host) {
+  in_addr v4{};
+  if (InetPtonA(AF_INET, host.c_str(), &v4) == 1) {
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(&v4);
+    return std::vector<BYTE>(bytes, bytes + sizeof(v4));
+  }
+  in6_addr v6{};
+  if (InetPtonA(AF_INET6, host.c_str(), &v6) == 1) {
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(&v6);
+    return std::vector<BYTE>(bytes, bytes + sizeof(v6));
+  }
+  return std::nullopt;
+}
+
+// Whether the certificate names address among its subject's alternative IP addresses.
+bool NamesIpAddress(PCCERT_CONTEXT certificate, const std::vector<BYTE>& address) {
+  const CERT_INFO& info = *certificate->pCertInfo;
+  const PCERT_EXTENSION extension =
+      CertFindExtension(szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension);
+  if (!extension) return false;
+  CERT_ALT_NAME_INFO* names = nullptr;
+  DWORD size = 0;
+  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                           extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+    return false;
+  const UniqueLocal<CERT_ALT_NAME_INFO*> owned(names);
+  for (DWORD i = 0; i < names->cAltEntry; ++i) {
+    const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+    if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == address.size() &&
+        std::memcmp(entry.IPAddress.pbData, address.data(), address.size()) == 0)
+      return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -47,9 +92,14 @@ std::optional<std::wstring> ServerCertificateRefusal(const void* session, const 
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
   ssl.cbSize = sizeof(ssl);
   ssl.dwAuthType = AUTHTYPE_SERVER;
-  ssl.pwszServerName = name.data();
+  // An address is compared here with the certificate's IP address names (Wine's policy compares host
+  // names only); a host name by the policy.
+  const std::optional<std::vector<BYTE>> address = IpAddressBytes(host);
+  ssl.pwszServerName = address ? nullptr : name.data();
   if (const DWORD policyError = ChainPolicyError(CERT_CHAIN_POLICY_SSL, chain.get(), &ssl))
     return Failure((L"not valid for " + name).c_str(), policyError);
+  if (address && !NamesIpAddress(certificate.get(), *address))
+    return Failure((L"not valid for " + name).c_str(), static_cast<DWORD>(CERT_E_CN_NO_MATCH));
   // Where the policy lets a chain with errors of its own pass (Wine's passes one that ends short of
   // any root, as when the server sends a leaf whose issuer nobody trusts), its status decides.
   if (const DWORD status = chain.get()->TrustStatus.dwErrorStatus)

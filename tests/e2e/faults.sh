@@ -35,11 +35,16 @@ run_case server-error
 expect_failure server-error 3 'YAML web request error - http result code 500' "$(doc_code_box 500)"
 rm "$WORK/f/latest.yml.status"
 
-head -c $((10 * 1024 * 1024)) /dev/urandom >"$WORK/f/latest.yml"
+head -c $((64 * 1024)) /dev/urandom >"$WORK/f/latest.yml"
 run_case garbage
 check "garbage: exit code" equals "$(code_of garbage)" 3
 check "garbage: a parser error" grep -q '^Quarn Brimo Installer \[ERROR\] YAML parser exception: .' <(log_of garbage)
 check "garbage: box without code" equals "$(boxes_of garbage)" "$(box "$doc_box")"
+
+# An endless document is cut off after 1 MiB and never read.
+head -c $((10 * 1024 * 1024)) /dev/urandom >"$WORK/f/latest.yml"
+run_case huge
+expect_failure huge 3 'release document too large - more than 1048576 bytes' "$(doc_code_box size)"
 
 release_doc '2.4.1'
 run_case scalar

@@ -13,11 +13,11 @@ setup_name="Quarn Brimo Setup 1.0.exe"
 "$BRIMO_SOURCE/tools/test-signing" trust-reg "$signing" "$WORK/trust.reg"
 "${WINE_RUN[@]}" reg import "Z:$WORK/trust.reg" >/dev/null 2>&1
 
-# serve_https TREE KIND: the plain release server redirects every request to the HTTPS one, which
-# serves TREE with the certificate KIND.
+# serve_https TREE KIND [HOST]: the plain release server redirects every request to the HTTPS one on
+# HOST (localhost), which serves TREE with the certificate KIND.
 serve_https() {
   start_nginx "$1" "" --tls-port "$tls_port" --tls-cert "$signing/$2.pem" --tls-key "$signing/$2.key" \
-    --tls-redirect localhost
+    --tls-redirect "${3:-localhost}"
 }
 
 reset_markers
@@ -47,6 +47,18 @@ for kind in untrusted-tls otherhost-tls expired-tls clientauth-tls; do
   check "$kind: nothing was downloaded" equals "$(temp_installers)" "$before"
   check "$kind: nothing ran" [ ! -e "$MARKERS/installer-runs.txt" ]
 done
+
+# A redirect to an address: the certificate must name that address.
+reset_markers
+serve_https "$WORK/good" tls 127.0.0.1
+run_case by-address
+check "a server by address whose certificate names it: exit 1" equals "$(code_of by-address)" 1
+reset_markers
+serve_https "$WORK/good" otherhost-tls 127.0.0.1
+run_case other-address
+check "one whose certificate names another host: refused" equals "$(log_of other-address | grep refused)" \
+  "$(info 'server certificate refused - not valid for 127.0.0.1 (0x800B010F)')"
+check "and nothing ran" [ ! -e "$MARKERS/installer-runs.txt" ]
 
 # The program built with a publisher takes the same path to a signed installer.
 INSTALLER_EXE="Z:$BRIMO_BUILD/signed/QuarnBrimoInstaller.exe"
