@@ -17,17 +17,13 @@ published() {
   cp "$TEST_INSTALLER" "$WORK/$setup_name"
   "$PUBLISH" --version 1.0.0.0 --document-key "$BRIMO_DOCUMENT_KEYS/$1.pem" "$WORK/$setup_name" "$WORK/$1" >/dev/null
 }
-# signed_by_hand NAME KEY BODY: a release folder whose document is BODY signed with KEY, as the README
-# shows a document checked by hand (r and s from openssl's DER signature).
+# signed_by_hand NAME KEY BODY: a release folder whose document is BODY signed by hand with KEY.
 signed_by_hand() {
-  local dir=$WORK/$1 key=$BRIMO_DOCUMENT_KEYS/$2.pem id sig
+  local dir=$WORK/$1
   rm -rf "$dir" && mkdir -p "$dir"
   cp "$TEST_INSTALLER" "$dir/$setup_name"
   printf '%s\n' "$3" >"$dir/latest.yml"
-  id=$(openssl pkey -in "$key" -pubout -outform DER | tail -c 65 | xxd -p -c 65 | cut -c3-18)
-  sig=$(openssl dgst -sha256 -sign "$key" "$dir/latest.yml" | openssl asn1parse -inform DER |
-    sed -n 's/.*INTEGER *://p' | while read -r n; do printf '%064s' "$n" | tr ' ' 0; done | xxd -r -p | base64 -w0)
-  printf '# signature: %s %s\n' "$id" "$sig" >>"$dir/latest.yml"
+  "$BRIMO_SOURCE/tools/sign-document" "$BRIMO_DOCUMENT_KEYS/$2.pem" "$dir/latest.yml"
 }
 document() { printf 'path: "%s"\n%schannel: "%s"\nexpires: "%s"\n' "$setup_name" "$1" "$2" "$3"; }
 utc() { date -u -d "$1" +%Y-%m-%dT%H:%M:%SZ; }
