@@ -83,9 +83,7 @@ check "a body cut short is never run" [ ! -e "$MARKERS/installer-runs.txt" ]
 
 # Escape during a throttled download: cancelled, no box, the partial file stays.
 reset_markers
-release_tree "$WORK/slow" "$setup_name"
-head -c 3000000 /dev/zero >>"$WORK/slow/$setup_name"
-start_nginx "$WORK/slow" 200k
+serve_throttled "$WORK/slow" "$setup_name"
 before=$(temp_installers)
 start_program slow
 driver find --visible --timeout 20000 >/dev/null

@@ -161,6 +161,14 @@ release_tree() {
   fi
 }
 
+# serve_throttled DIR NAME: a release tree whose installer NAME, padded to 3 MB, nginx serves at 200 KiB/s
+# (some 15 s), long enough to act while it downloads.
+serve_throttled() {
+  release_tree "$1" "$2"
+  head -c 3000000 /dev/zero >>"$1/$2"
+  start_nginx "$1" 200k
+}
+
 # The message boxes the program shows, dismissed one by one: prints "caption|text" per box.
 dismiss_boxes() {  # dismiss_boxes COUNT [TIMEOUT_MS]
   driver boxes --dismiss --count "$1" --timeout "${2:-20000}" |

@@ -76,9 +76,7 @@ check_run fails zapkit_failed install 1603
 
 # Escape during a throttled download.
 reset_markers
-release_tree "$WORK/slow" "$setup_name"
-head -c 3000000 /dev/zero >>"$WORK/slow/$setup_name"
-start_nginx "$WORK/slow" 200k
+serve_throttled "$WORK/slow" "$setup_name"
 before=$(temp_installers)
 start_program slow
 driver find --visible --timeout 20000 >/dev/null
