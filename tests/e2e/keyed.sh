@@ -4,7 +4,7 @@
 # downloaded. Documents come from the maker's own command, or are signed by hand where the command
 # would not write them (out of date, another channel, no digest).
 source "$(dirname "$0")/lib.sh"
-: "${BRIMO_DOCUMENT_KEYS:?}"
+: "${BRIMO_DOCUMENT_KEYS:?}" "${BRIMO_TEST_MINIMUM_VERSION:?}"
 INSTALLER_EXE="Z:$BRIMO_BUILD/keyed/QuarnBrimoInstaller.exe"
 PUBLISH=${BRIMO_PUBLISH:-$BRIMO_SOURCE/build/linux/publish/brimo-publish}
 setup_name="Quarn Brimo Setup 1.0.exe"
@@ -44,11 +44,12 @@ start_nginx "$WORK/slack"
 run_case slack
 check "a document expired within the day of slack runs: exit 1" equals "$(code_of slack)" 1
 
-# refused NAME REASON: the program refuses the release folder NAME for REASON, downloading nothing.
+# refused NAME REASON [ARG...]: the program, started with ARGs, refuses the release folder NAME for
+# REASON, downloading nothing.
 refused() {
   reset_markers
   start_nginx "$WORK/$1"
-  run_case "$1"
+  run_case "$1" "${@:3}"
   check "$1: exit 3" equals "$(code_of "$1")" 3
   check "$1: refused for: $2" equals "$(log_of "$1" | grep ERROR)" \
     "$(error "release document signature check failed - $2")"
@@ -72,5 +73,13 @@ signed_by_hand beta first "$(document "sha512: $digest
 refused beta "for channel 'beta'"
 signed_by_hand nodigest second "$(document "" latest "$(utc '+7 days')")"
 refused nodigest "no sha512"
+
+# The maker's build with a floor (the demo's program, its report off for the run) refuses a signed
+# document whose version is under the floor.
+signed_by_hand older first "version: \"1.0.0.0\"
+$(document "sha512: $digest
+" latest "$(utc '+7 days')")"
+INSTALLER_EXE="Z:$BRIMO_BUILD/demo-program/QuarnBrimoInstaller.exe"
+refused older "version 1.0.0.0 is older than $BRIMO_TEST_MINIMUM_VERSION" /NoReport
 
 finish_e2e
