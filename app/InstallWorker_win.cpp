@@ -42,6 +42,8 @@ constexpr wchar_t kSilentArgument[] = L"/S";
 constexpr wchar_t kAppFolder[] = L"Quarn Brimo Beta";
 constexpr wchar_t kAppExecutable[] = L"Quarn Brimo Beta.exe";
 constexpr wchar_t kDownloadErrorBox[] = L"Error downloading installation files (code: %1%), please contact ";
+// The code of a run that found no folder it may put the installer in.
+constexpr char kFolderCode[] = "folder";
 
 // The download's box carries a status code, or what else went wrong in its place.
 template <class Code>
@@ -106,9 +108,13 @@ bool ProductAccepted(const InstallerFile& file) {
   return false;
 }
 
-std::optional<fs::path> TempInstallerPathOrReport() {
+std::optional<fs::path> TempInstallerPathOrReport(const InstallerParent& parent) {
+  if (!parent.Path()) {
+    ReportDownloadError(L"system temporary folder refused - " + parent.Failure(), kFolderCode);
+    return std::nullopt;
+  }
   try {
-    return MakeTempInstallerPath();
+    return MakeTempInstallerPath(*parent.Path());
   } catch (const fs::filesystem_error& e) {
     ReportDownloadError(
         (boost::wformat(L"temporary installer path unavailable (code: %1%)") % FileErrorCode(e.code())).str(),
@@ -132,8 +138,9 @@ void Reached(RunRecord& record, report::Stage stage, std::string code = std::str
 InstallOutcome RunInstall(const std::string& releaseHost, const std::string& channel, ProgressState& state,
                           RunRecord& record) {
   WebRequest request;
-  Reached(record, report::Stage::Document);
-  const std::optional<fs::path> installerPath = TempInstallerPathOrReport();
+  Reached(record, report::Stage::Document, kFolderCode);
+  const InstallerParent parent(config::kTestFolderOwner);
+  const std::optional<fs::path> installerPath = TempInstallerPathOrReport(parent);
   if (!installerPath) return InstallOutcome::Failed;
   std::int64_t lastSampleTime = SteadyNowNs();
   std::int64_t lastSampleBytes = 0;
@@ -152,8 +159,12 @@ InstallOutcome RunInstall(const std::string& releaseHost, const std::string& cha
   if (!installerUrl) return state.cancelRequested.load() ? InstallOutcome::Cancelled : InstallOutcome::Failed;
   record.releaseVersion = release.version;
 
-  Reached(record, report::Stage::Download);
-  InstallerFile installerFile(*installerPath, release.sha512.has_value());
+  Reached(record, report::Stage::Download, kFolderCode);
+  InstallerFile installerFile(*installerPath, release.sha512.has_value(), &parent);
+  if (const std::optional<std::wstring>& error = installerFile.MakeError()) {
+    ReportDownloadError(L"installer folder not created (code: " + *error + L")", kFolderCode);
+    return InstallOutcome::Failed;
+  }
   LogInfo(L"sending http request for installer");
   ProgressHandler progress = MakeDownloadProgressHandler(state.cancelRequested, state.percent,
                                                          state.rateKiBps, lastSampleTime, lastSampleBytes);
@@ -197,8 +208,7 @@ InstallOutcome RunInstall(const std::string& releaseHost, const std::string& cha
   }();
   record.checksMs = MsSince(started);
   if (!accepted) {
-    installerFile.Release();
-    RemoveInstallerFile(*installerPath);
+    installerFile.Remove();
     return InstallOutcome::Failed;
   }
   LogInfo(L"installer download complete");
@@ -213,7 +223,7 @@ InstallOutcome RunInstall(const std::string& releaseHost, const std::string& cha
       *installerPath, arguments, [&installerFile] { installerFile.Release(); }, &exitCode);
   record.installerMs = MsSince(started);
   record.code = std::to_string(exitCode);
-  RemoveInstallerFile(*installerPath);
+  installerFile.Remove();
   if (!installed) return InstallOutcome::Failed;
   Reached(record, report::Stage::Launch, "0");
   LaunchInstalledApplication();

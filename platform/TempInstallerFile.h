@@ -1,4 +1,4 @@
-// The temporary file the installer is downloaded into, run from and removed afterwards.
+// The name of the temporary file the installer is downloaded into and run from.
 #pragma once
 
 #include <boost/filesystem/path.hpp>
@@ -7,17 +7,14 @@
 
 namespace brimo {
 
-// A fresh path one folder below the temporary directory: xxxx-xxxx-xxxx-xxxx\xxxx-xxxx-xxxx-xxxx.exe,
-// each name 64 random bits in lowercase hexadecimal; the folder is the installer's own. Creates
-// neither. Throws boost::filesystem::filesystem_error when there is no temporary directory or no
-// random source.
+// A fresh path one folder below directory: xxxx-xxxx-xxxx-xxxx\xxxx-xxxx-xxxx-xxxx.exe, each name 64
+// random bits in lowercase hexadecimal; the folder is the installer's own. Creates neither. Throws
+// boost::filesystem::filesystem_error when there is no random source.
+boost::filesystem::path MakeTempInstallerPath(const boost::filesystem::path& directory);
+// The same below the temporary directory; also throws when there is none.
 boost::filesystem::path MakeTempInstallerPath();
 
 // A file-system error as its category's name, a colon and its value: "system:32".
 std::wstring FileErrorCode(const boost::system::error_code& code);
-
-// Removes the installer file after it has run, then its folder. A missing file is not an error; any
-// other failure is logged at information level and otherwise ignored.
-void RemoveInstallerFile(const boost::filesystem::path& installerPath);
 
 }  // namespace brimo

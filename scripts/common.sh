@@ -8,10 +8,14 @@ BRIMO_TEST_PORT=${BRIMO_TEST_PORT:-18620}
 # base+10..39 (one block of ten each).
 BRIMO_PORT_SPAN=40
 BRIMO_NATIVE_PRESETS=(linux linux-asan linux-tsan)
+# The one user Wine knows, whom it reports as the owner of every folder: the test builds accept it as
+# the owner of the system temporary folder, where Windows would show SYSTEM or TrustedInstaller.
+BRIMO_WINE_USER_SID=S-1-5-21-0-0-0-1000
 
 configure_windows() {
   cmake --preset windows -DBRIMO_E2E_TESTS=ON -DBRIMO_TEST_PORT_BASE="$BRIMO_TEST_PORT" \
-    -DBRIMO_RELEASE_HOST="127.0.0.1:$BRIMO_TEST_PORT" >"$BRIMO_ROOT/build/windows-configure.log"
+    -DBRIMO_RELEASE_HOST="127.0.0.1:$BRIMO_TEST_PORT" -DBRIMO_TEST_FOLDER_OWNER="$BRIMO_WINE_USER_SID" \
+    >"$BRIMO_ROOT/build/windows-configure.log"
 }
 
 # configure_native PRESET: the native preset on its own block of ten ports after the Windows one's.

@@ -3,6 +3,7 @@
 #include <boost/filesystem/operations.hpp>
 #include <gtest/gtest.h>
 
+#include "LogCapture.h"
 #include "platform/TempInstallerFile.h"
 #include "trust/InstallerFile.h"
 
@@ -36,7 +37,7 @@ class InstallerFileTest : public ::testing::Test {
   fs::path path = MakeTempInstallerPath();
 };
 
-TEST_F(InstallerFileTest, NobodyElseMayWriteDeleteOrMoveItsFolderUntilReleased) {
+TEST_F(InstallerFileTest, NobodyElseMayWriteDeleteOrMoveItsFolderUntilRemoved) {
   InstallerFile file(path);
   file.Stream().write("MZ-installer", 12);
   EXPECT_EQ(OpenError(path, GENERIC_WRITE), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
@@ -54,41 +55,81 @@ TEST_F(InstallerFileTest, NobodyElseMayWriteDeleteOrMoveItsFolderUntilReleased) 
   EXPECT_EQ(std::string(bytes, 9), "installer");
   EXPECT_FALSE(file.ReadAt(4, 9, bytes));  // past the end
 
+  // The installer may do with its file as it likes; its folder stays held until removed.
   file.Release();
   EXPECT_EQ(OpenError(path, GENERIC_WRITE), 0u);
-  EXPECT_EQ(OpenError(path.parent_path(), DELETE), 0u);
+  EXPECT_EQ(OpenError(path.parent_path(), DELETE), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  file.Remove();
+  EXPECT_FALSE(fs::exists(path.parent_path()));
 }
 
-// Another process rewrites the file in the one moment nothing holds it and sets its times back.
-// Where the system lets it restore the change time too (Windows), the identity cannot tell, and the
-// digest must then be of the bytes that will run, not of the stream; where it cannot (Wine keeps the
-// change time of its own), the changed identity refuses the file.
-TEST_F(InstallerFileTest, AChangeWhileUnheldShowsInTheDigestOrRefusesTheFile) {
-  InstallerFile file(path);
-  file.Stream().write("abc", 3);
-  bool timesRestored = false;
-  const bool held = file.FinishWriting([this, &timesRestored] {
-    HANDLE other =
-        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+// Another process rewrites the file in the one moment nothing holds it, or puts another file in its
+// place. The identity proves only that the held file is the one written; its bytes are proven by the
+// digest, which is taken of what will run, not of the stream.
+TEST_F(InstallerFileTest, AChangeWhileUnheldShowsInTheDigestAnotherFileIsRefused) {
+  // The replacement is made beside the file and moved over it, so that it is another file while
+  // both exist (a file made after a deletion may take the deleted one's number under Wine).
+  const auto rewrite = [this](bool replace) {
+    const fs::path target = replace ? fs::path(path.wstring() + L".new") : path;
+    HANDLE other = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
-    FILE_BASIC_INFO times{};
-    GetFileInformationByHandleEx(other, FileBasicInfo, &times, sizeof(times));
     DWORD written = 0;
     WriteFile(other, "xyz", 3, &written, nullptr);
-    SetFileInformationByHandle(other, FileBasicInfo, &times, sizeof(times));
-    FILE_BASIC_INFO after{};
-    GetFileInformationByHandleEx(other, FileBasicInfo, &after, sizeof(after));
-    timesRestored = after.ChangeTime.QuadPart == times.ChangeTime.QuadPart &&
-                    after.LastWriteTime.QuadPart == times.LastWriteTime.QuadPart;
     CloseHandle(other);
-  });
-  if (!timesRestored) {
-    EXPECT_FALSE(held);
-    return;
+    if (replace) {
+      EXPECT_TRUE(MoveFileExW(target.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING));
+    }
+  };
+  {
+    InstallerFile file(path);
+    file.Stream().write("abc", 3);
+    ASSERT_TRUE(file.FinishWriting([&] { rewrite(false); }));
+    ASSERT_TRUE(file.Digest());
+    EXPECT_EQ(EncodeBase64(*file.Digest()), DigestOf("xyz"));
+    file.Remove();
   }
-  ASSERT_TRUE(held);
-  ASSERT_TRUE(file.Digest());
-  EXPECT_EQ(EncodeBase64(*file.Digest()), DigestOf("xyz"));
+  InstallerFile file(path);
+  file.Stream().write("abc", 3);
+  EXPECT_FALSE(file.FinishWriting([&] { rewrite(true); }));
+}
+
+// The run's own place: a system temporary folder, held; the file and its folder made in it and
+// removed through handles once the installer has run, however it left its file.
+TEST(InstallerParent, TheSystemsTemporaryFolderHoldsTheFolderUntilRemoved) {
+  test::LogCapture capture;
+  const InstallerParent parent(BRIMO_TEST_FOLDER_OWNER_TEXT);
+  ASSERT_TRUE(parent.Path()) << parent.Failure();
+  wchar_t windows[MAX_PATH];
+  GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  EXPECT_EQ(parent.Path()->parent_path(), fs::path(windows));
+  EXPECT_EQ(OpenError(*parent.Path(), DELETE), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+  for (const char* left : {"in place", "removed by the installer", "locked"}) {
+    const fs::path path = MakeTempInstallerPath(*parent.Path());
+    InstallerFile file(path, true, &parent);
+    ASSERT_FALSE(file.MakeError()) << *file.MakeError();
+    file.Stream().write("MZ", 2);
+    ASSERT_TRUE(file.FinishWriting());
+    file.Release();
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    if (std::string(left) == "removed by the installer") {
+      EXPECT_TRUE(DeleteFileW(path.c_str()));
+    } else if (std::string(left) == "locked") {
+      lock = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
+    file.Remove();
+    if (lock != INVALID_HANDLE_VALUE) {
+      EXPECT_TRUE(fs::exists(path));
+      EXPECT_EQ(
+          capture.strings(),
+          std::vector<std::wstring>{test::InfoLine(L"post-install couldn't remove file (code: system:32)")});
+      CloseHandle(lock);
+      file.Remove();
+    } else {
+      EXPECT_TRUE(capture.strings().empty()) << left;
+    }
+    EXPECT_FALSE(fs::exists(path.parent_path())) << left;
+  }
 }
 
 TEST_F(InstallerFileTest, AFileThatCannotBeCreatedFailsItsStream) {

@@ -14,40 +14,15 @@ namespace fs = boost::filesystem;
 
 TEST(TempInstallerPath, UniqueRandomHexNamesInAFolderOfTheirOwn) {
   const fs::path first = MakeTempInstallerPath();
-  const fs::path second = MakeTempInstallerPath();
+  const fs::path second = MakeTempInstallerPath(fs::path("elsewhere"));
   EXPECT_NE(first.parent_path(), second.parent_path());
   EXPECT_EQ(first.parent_path().parent_path(), fs::temp_directory_path());
+  EXPECT_EQ(second.parent_path().parent_path(), fs::path("elsewhere"));
   const std::regex folder("[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}");
   const std::regex name("[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}\\.exe");
   EXPECT_TRUE(std::regex_match(first.parent_path().filename().string(), folder)) << first;
   EXPECT_TRUE(std::regex_match(first.filename().string(), name)) << first;
   EXPECT_FALSE(fs::exists(first.parent_path()));
-}
-
-TEST(RemoveInstallerFile, RemovesTheFileThenItsFolderAndIgnoresAMissingOneSilently) {
-  test::LogCapture capture;
-  const fs::path path = MakeTempInstallerPath();
-  fs::create_directory(path.parent_path());
-  std::ofstream(path.string()) << "x";
-  RemoveInstallerFile(path);
-  EXPECT_FALSE(fs::exists(path.parent_path()));
-  RemoveInstallerFile(path);
-  EXPECT_TRUE(capture.strings().empty());
-}
-
-TEST(RemoveInstallerFile, AFailureIsLoggedWithCategoryAndCodeAndNotRaised) {
-  test::LogCapture capture;
-  // A directory that is not empty cannot be removed.
-  const fs::path path = MakeTempInstallerPath();
-  fs::create_directories(path / "inside");
-  EXPECT_NO_THROW(RemoveInstallerFile(path));
-  boost::system::error_code ignored;
-  fs::remove_all(path.parent_path(), ignored);
-  const std::vector<std::wstring> lines = capture.strings();
-  ASSERT_EQ(lines.size(), 1u);
-  const std::wregex expected(
-      L"Quarn Brimo Installer \\[INFO\\] post-install couldn't remove file \\(code: system:[0-9]+\\)\n");
-  EXPECT_TRUE(std::regex_match(lines[0], expected));
 }
 
 TEST(ComposeCommandLine, QuotedPathOneBlankThenTheArguments) {

@@ -71,21 +71,5 @@ TEST(RunProcess, AMissingInstallerIsACreationFailureWithTheWholeCommandLine) {
                                       kSupportUrl});
 }
 
-TEST(RemoveInstallerFile, ALockedFileIsLoggedAsSystem32AndStays) {
-  test::LogCapture capture;
-  const fs::path path = MakeTempInstallerPath();
-  fs::create_directory(path.parent_path());
-  std::ofstream(path.string()) << "x";
-  HANDLE lock = CreateFileW(path.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-  RemoveInstallerFile(path);
-  EXPECT_TRUE(fs::exists(path));
-  CloseHandle(lock);
-  RemoveInstallerFile(path);
-  EXPECT_FALSE(fs::exists(path));
-  EXPECT_EQ(capture.strings(), std::vector<std::wstring>{
-                                   test::InfoLine(L"post-install couldn't remove file (code: system:32)")});
-}
-
 }  // namespace
 }  // namespace brimo

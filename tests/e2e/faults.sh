@@ -147,15 +147,12 @@ rm -f "$held"
 reset_markers
 release_tree "$WORK/d" "$setup_name"
 start_nginx "$WORK/d"
-# Neither the user's temporary folder nor the system's fallback is a folder: the file cannot be made.
-temp_dirs=("$(find "$DRIVE_C/users" -mindepth 2 -maxdepth 2 -type d -name Temp | head -1)" "$DRIVE_C/windows/temp")
-for dir in "${temp_dirs[@]}"; do mv "$dir" "$dir.away" && echo "not a folder" >"$dir"; done
+# The system's temporary folder is not a folder: refused before anything is requested.
+mv "$DRIVE_C/windows/temp" "$DRIVE_C/windows/temp.away" && echo "not a folder" >"$DRIVE_C/windows/temp"
 run_case no-temp
-for dir in "${temp_dirs[@]}"; do rm -f "$dir" && mv "$dir.away" "$dir"; done
-expect_failure no-temp 3 'web request error - download incomplete: Failed writing received data to disk/application' \
-  "$(download_box 200)"
-check "no-temp: the folder that could not be made is logged" grep -qF \
-  '[INFO] installer folder not created (code: system:' <(log_of no-temp)
+rm -f "$DRIVE_C/windows/temp" && mv "$DRIVE_C/windows/temp.away" "$DRIVE_C/windows/temp"
+expect_failure no-temp 3 'system temporary folder refused - C:\\windows\\Temp is not a folder' "$(download_box folder)"
+check "no-temp: not even the document was asked for" equals "$(log_of no-temp | grep -c 'sending http')" 0
 
 # The installer still holds its file when it is removed: logged, and the run keeps its result.
 reset_markers
@@ -173,9 +170,11 @@ comm -13 <(echo "$before") <(temp_installers) | xargs -r rm -f
 # The installer deletes its own file: nothing to remove, nothing logged.
 reset_markers
 release_tree "$WORK/d" "$setup_name" "delete-self=1"
+before=$(temp_folders)
 run_case self-deleting
 check "self-deleting: exit code" equals "$(code_of self-deleting)" 1
 check "self-deleting: nothing logged about removal" equals "$(log_of self-deleting | grep -c remove)" 0
+check "self-deleting: its folder is gone too" equals "$(temp_folders)" "$before"
 
 # --- Installers that fail --------------------------------------------------------------------------------
 for exit_code in 1 3 3010 4294967295; do

@@ -21,8 +21,9 @@ check "a good run logs its steps in order" equals "$(log_of good)" "$(
   info 'attempting to launch app'; echo
   info finished)"
 check "the installer ran silently" equals "$(sed 's/ cwd=.*//' "$MARKERS/installer-runs.txt")" "run args=[ /S]"
-check "the installer ran from its own folder in the temporary folder" grep -qE \
-  'cwd=(C:\\users\\.*\\Temp\\[0-9a-f]{4}(-[0-9a-f]{4}){3}) self=\1\\[0-9a-f]{4}(-[0-9a-f]{4}){3}\.exe$' \
+# (Wine names the image by the folder's name on disk, C:\windows\temp, whatever case it was run by.)
+check "the installer ran from its own folder in the system's temporary folder" grep -qiE \
+  'cwd=(C:\\windows\\Temp\\[0-9a-f]{4}(-[0-9a-f]{4}){3}) self=\1\\[0-9a-f]{4}(-[0-9a-f]{4}){3}\.exe$' \
   "$MARKERS/installer-runs.txt"
 # Nothing else lies beside the installer. (Wine keeps no security descriptor to read back; the
 # partial download's folder below shows what it made of the one the program set.)
@@ -32,11 +33,17 @@ app_started || true
 check "the application was started from its folder" \
   equals "$(cat "$MARKERS/app-started.txt" 2>/dev/null)" 'started cwd=C:\Program Files\Quarn Brimo Beta args=[]'
 
-# --not-silent: the installer gets no arguments.
+# --not-silent: the installer gets no arguments. The user's TEMP, here a link to a folder elsewhere
+# (any process of the user may point it anywhere), changes nothing: nothing goes there.
 reset_markers
+user_temp=$(find "$DRIVE_C/users" -mindepth 2 -maxdepth 2 -type d -name Temp | head -1)
+mv "$user_temp" "$user_temp.away" && mkdir "$WORK/moved-temp" && ln -s "$WORK/moved-temp" "$user_temp"
 run_case loud --not-silent
+rm "$user_temp" && mv "$user_temp.away" "$user_temp"
 check "--not-silent exits 1" equals "$(code_of loud)" 1
 check "--not-silent gives the installer no arguments" equals "$(sed 's/ cwd=.*//' "$MARKERS/installer-runs.txt")" "run args=[ ]"
+check "a TEMP that leads elsewhere changes nothing" grep -qF 'cwd=C:\windows\Temp\' "$MARKERS/installer-runs.txt"
+check "nothing was put where TEMP leads" equals "$(ls -A "$WORK/moved-temp")" ""
 
 # The release document: missing, not YAML, without a path.
 rm "$WORK/good/latest.yml"

@@ -175,15 +175,16 @@ dismiss_boxes() {  # dismiss_boxes COUNT [TIMEOUT_MS]
     sed -n 's/^BOX caption=\(.*\) text=\(.*\)$/\1|\2/p'
 }
 
-# Installer files the program left in Wine's temporary folder.
+# Installer files the program left in a temporary folder: the system's, or (a token without
+# Administrators) the user's.
 temp_installers() {
-  find "$DRIVE_C/users" -regextype posix-extended -path '*Temp*' \
+  find "$DRIVE_C/windows/temp" "$DRIVE_C/users" -regextype posix-extended -ipath '*/temp/*' \
     -regex '.*/[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}\.exe' 2>/dev/null | sort
 }
 
-# The installers' own folders the program left in Wine's temporary folder.
+# The installers' own folders the program left in a temporary folder.
 temp_folders() {
-  find "$DRIVE_C/users" -regextype posix-extended -path '*Temp*' -type d \
+  find "$DRIVE_C/windows/temp" "$DRIVE_C/users" -regextype posix-extended -ipath '*/temp/*' -type d \
     -regex '.*/[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}' 2>/dev/null | sort
 }
 
