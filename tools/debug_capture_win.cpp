@@ -117,6 +117,7 @@ class Mailbox {
     for (size_t at = 0; at + sizeof(DWORD) <= records.size();) {
       DWORD size = 0;
       std::memcpy(&size, records.data() + at, sizeof(DWORD));
+      if (size < sizeof(DWORD) || size > records.size() - at) break;
       f(records.substr(at + sizeof(DWORD), size - sizeof(DWORD)));
       at += size;
     }
