@@ -112,7 +112,8 @@ TEST_F(SignedDocuments, ALastLineThatIsNoSignatureIsRefused) {
            std::string(),
            signedDocument + "\n",
            signedDocument + "# more\n",
-           kBody + line.substr(0, line.size() - 1) + "\r\n",
+           kBody + line.substr(0, line.size() - 1) + "\r",
+           kBody + line.substr(0, line.size() - 1) + "\r\r\n",
            kBody + " " + line,
            kBody + line.substr(0, id) + "ABCDEF0123456789" + line.substr(base64 - 1),
            kBody + line.substr(0, id) + line.substr(id + 1),
@@ -121,6 +122,19 @@ TEST_F(SignedDocuments, ALastLineThatIsNoSignatureIsRefused) {
            kBody + line.substr(0, line.size() - 3) + "=\n",
        })
     EXPECT_EQ(Refusal(document), L"no signature") << document;
+}
+
+TEST_F(SignedDocuments, ADocumentSavedWithCrLfLineEndsIsReadAsSigned) {
+  std::string body;
+  for (const char c : kBody) body += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  std::string line = SignatureLine(first_->publicKey(), first_->Sign(body));
+  line.insert(line.size() - 1, "\r");
+  EXPECT_EQ(Refusal(body + line), L"");
+  // The signature covers every byte before its line, each CR with them.
+  std::string overLineFeeds = SignatureLine(first_->publicKey(), first_->Sign(kBody));
+  overLineFeeds.insert(overLineFeeds.size() - 1, "\r");
+  EXPECT_EQ(Refusal(body + overLineFeeds), L"signature does not hold");
+  EXPECT_EQ(Refusal(kBody + overLineFeeds), L"");
 }
 
 TEST_F(SignedDocuments, ClaimsMustMatchTheProgram) {
