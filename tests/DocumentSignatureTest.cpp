@@ -143,16 +143,19 @@ TEST_F(SignedDocuments, ClaimsMustMatchTheProgram) {
     body.replace(body.find(from), from.size(), to);
     return Sign(body);
   };
-  // Expired, with a day's slack for clocks that run ahead.
+  // Expired, with a day's slack for clocks that run ahead: one day, no more.
   DocumentRules late = Rules();
-  late.now = kExpires + kExpirySlackSeconds;
+  late.now = kExpires + 24 * 60 * 60;
   EXPECT_EQ(Refusal(Sign(kBody), late), L"");
   late.now += 1;
   EXPECT_EQ(Refusal(Sign(kBody), late), L"expired at 2026-12-01T00:00:00Z");
   EXPECT_EQ(Refusal(replaced("2026-12-01T00:00:00Z", "2026-12-01 00:00:00Z")),
             L"expiry '2026-12-01 00:00:00Z' is not a UTC time YYYY-MM-DDTHH:MM:SSZ");
   EXPECT_EQ(Refusal(replaced("expires: \"2026-12-01T00:00:00Z\"\n", "")), L"no expiry");
-  EXPECT_EQ(Refusal(replaced("\"latest\"", "\"beta\"")), L"for channel 'beta'");
+  // Another channel, one that merely starts with the program's, or one that the program's starts with.
+  for (const std::string channel : {"beta", "latest-beta", "late"})
+    EXPECT_EQ(Refusal(replaced("\"latest\"", "\"" + channel + "\"")),
+              L"for channel '" + std::wstring(channel.begin(), channel.end()) + L"'");
   EXPECT_EQ(Refusal(replaced("channel: \"latest\"\n", "")), L"no channel");
   EXPECT_EQ(Refusal(replaced("sha512: abc\n", "")), L"no sha512");
   // The floor, where one is built in.
