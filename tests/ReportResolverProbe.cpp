@@ -12,7 +12,9 @@ int main(int argc, char** argv) {
     brimo::OutcomeReporter reporter(argv[1],
                                     brimo::ReportContext{brimo::RunIdText(1), "1.0.0.0", "latest", "10.0"});
     reporter.ReportEvent(std::string(brimo::report::EventName(brimo::report::Event::Launched)));
-    const brimo::RunRecord record{std::string(brimo::report::StageName(brimo::report::Stage::Document)), "0"};
+    brimo::RunRecord record;
+    record.stage = brimo::report::StageName(brimo::report::Stage::Document);
+    record.code = "0";
     reporter.ReportEvent(std::string(brimo::report::EventName(brimo::report::Event::Failed)), &record, 1);
   }
   const auto elapsed = std::chrono::steady_clock::now() - started;
