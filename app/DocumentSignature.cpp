@@ -39,7 +39,11 @@ std::string SignatureLine(const ReleaseKey& key, const RawSignature& signature) 
 
 std::optional<SignedDocument> SplitSignedDocument(std::string_view document) {
   std::string_view rest = document;
-  if (!rest.empty() && rest.back() == '\n') rest.remove_suffix(1);
+  // A document saved with CR LF line ends: its last line ends in CR LF too.
+  if (rest.size() >= 2 && rest.substr(rest.size() - 2) == "\r\n")
+    rest.remove_suffix(2);
+  else if (!rest.empty() && rest.back() == '\n')
+    rest.remove_suffix(1);
   const std::size_t lineFeed = rest.rfind('\n');
   const std::size_t start = lineFeed == std::string_view::npos ? 0 : lineFeed + 1;
   const std::string_view line = rest.substr(start);

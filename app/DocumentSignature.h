@@ -49,8 +49,8 @@ struct SignedDocument {
   RawSignature signature{};
 };
 
-// Splits a document at its last line (one final line feed allowed); nothing when that line is not
-// exactly a signature line.
+// Splits a document at its last line (one final line feed or CR LF allowed); nothing when that line
+// is not exactly a signature line.
 std::optional<SignedDocument> SplitSignedDocument(std::string_view document);
 
 // Nothing when the document's last line is a signature by one of keys over the bytes before it,

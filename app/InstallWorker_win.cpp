@@ -193,7 +193,7 @@ InstallOutcome RunInstall(const std::string& releaseHost, const std::string& cha
     const std::wstring cause = !request.LastTransferComplete()
                                    ? Utf8ToWide(request.LastTransferError(), kInvalidTextFallback)
                                    : L"installer file not written whole or changed by another process";
-    ReportDownloadError(L"web request error - download incomplete: " + cause, status);
+    ReportDownloadError(kIncompleteDownloadLog + cause, status);
     return InstallOutcome::Failed;
   }
   // A download that is not the maker's is removed and never run.

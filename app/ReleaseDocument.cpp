@@ -144,6 +144,14 @@ std::optional<std::string> FetchInstallerUrl(WebRequest& request, const std::str
     if (failure) *failure = "size";
     return std::nullopt;
   }
+  // The oversize body above ended its transfer too and keeps its code. Any other body cut short may
+  // still read as a document, but not as the one the server sent.
+  if (!request.LastTransferComplete()) {
+    ReportWithCode(L"YAML " + std::wstring(kIncompleteDownloadLog) +
+                       Utf8ToWide(request.LastTransferError(), kInvalidTextFallback),
+                   status);
+    return std::nullopt;
+  }
   return InstallerUrlFromDocument(body.text(), releaseHost, info, trust, failure);
 }
 

@@ -24,6 +24,10 @@ inline constexpr char kUnreadableFailure[] = "yaml";
 // The largest document taken; a real one is a few hundred bytes.
 inline constexpr std::size_t kMaxDocumentBytes = 1048576;
 
+// How a 200 answer whose body was cut short is logged, before the library's text: as it stands for
+// the installer, after "YAML " for the document.
+inline constexpr wchar_t kIncompleteDownloadLog[] = L"web request error - download incomplete: ";
+
 struct ReleaseInfo {
   std::string path;
   // The base64 SHA-512 digest of the installer, when the document names one.
@@ -41,10 +45,11 @@ struct DocumentTrust {
 };
 
 // Fetches "<releaseHost>/<channel>.yml", reads `path` and returns "<releaseHost>/<escaped path>",
-// filling info when given. A document larger than kMaxDocumentBytes is refused, and so, with keys in
-// trust, is one that does not meet it; a set cancelRequested ends the request. On failure it has
-// already logged and (unless cancelled) shown its message, left in failure (when given) the request's
-// status or what else failed ("size", kSignatureFailure, kUnreadableFailure), and returns nothing.
+// filling info when given. A document larger than kMaxDocumentBytes or cut short is refused, and
+// so, with keys in trust, is one that does not meet it; a set cancelRequested ends the request. On
+// failure it has already logged and (unless cancelled) shown its message, left in failure (when
+// given) the request's status or what else failed ("size", kSignatureFailure, kUnreadableFailure),
+// and returns nothing.
 std::optional<std::string> FetchInstallerUrl(WebRequest& request, const std::string& releaseHost,
                                              const std::string& channel, ReleaseInfo* info = nullptr,
                                              const DocumentTrust* trust = nullptr,

@@ -21,6 +21,9 @@ ReportRequest::ReportRequest(const std::string& url, long timeoutMs) : handle_(c
   curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
   // Another thread of the program may be in a transfer of its own: no signals for time-outs.
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  // At its time-out the library would wait for its resolver thread, as long as the system's resolver
+  // takes with a name server that never answers; this leaves that thread to end on its own.
+  curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &DiscardBody);
 }
 

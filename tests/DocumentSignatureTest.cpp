@@ -112,7 +112,8 @@ TEST_F(SignedDocuments, ALastLineThatIsNoSignatureIsRefused) {
            std::string(),
            signedDocument + "\n",
            signedDocument + "# more\n",
-           kBody + line.substr(0, line.size() - 1) + "\r\n",
+           kBody + line.substr(0, line.size() - 1) + "\r",
+           kBody + line.substr(0, line.size() - 1) + "\r\r\n",
            kBody + " " + line,
            kBody + line.substr(0, id) + "ABCDEF0123456789" + line.substr(base64 - 1),
            kBody + line.substr(0, id) + line.substr(id + 1),
@@ -123,22 +124,38 @@ TEST_F(SignedDocuments, ALastLineThatIsNoSignatureIsRefused) {
     EXPECT_EQ(Refusal(document), L"no signature") << document;
 }
 
+TEST_F(SignedDocuments, ADocumentSavedWithCrLfLineEndsIsReadAsSigned) {
+  std::string body;
+  for (const char c : kBody) body += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  std::string line = SignatureLine(first_->publicKey(), first_->Sign(body));
+  line.insert(line.size() - 1, "\r");
+  EXPECT_EQ(Refusal(body + line), L"");
+  // The signature covers every byte before its line, each CR with them.
+  std::string overLineFeeds = SignatureLine(first_->publicKey(), first_->Sign(kBody));
+  overLineFeeds.insert(overLineFeeds.size() - 1, "\r");
+  EXPECT_EQ(Refusal(body + overLineFeeds), L"signature does not hold");
+  EXPECT_EQ(Refusal(kBody + overLineFeeds), L"");
+}
+
 TEST_F(SignedDocuments, ClaimsMustMatchTheProgram) {
   const auto replaced = [](const std::string& from, const std::string& to) {
     std::string body = kBody;
     body.replace(body.find(from), from.size(), to);
     return Sign(body);
   };
-  // Expired, with a day's slack for clocks that run ahead.
+  // Expired, with a day's slack for clocks that run ahead: one day, no more.
   DocumentRules late = Rules();
-  late.now = kExpires + kExpirySlackSeconds;
+  late.now = kExpires + 24 * 60 * 60;
   EXPECT_EQ(Refusal(Sign(kBody), late), L"");
   late.now += 1;
   EXPECT_EQ(Refusal(Sign(kBody), late), L"expired at 2026-12-01T00:00:00Z");
   EXPECT_EQ(Refusal(replaced("2026-12-01T00:00:00Z", "2026-12-01 00:00:00Z")),
             L"expiry '2026-12-01 00:00:00Z' is not a UTC time YYYY-MM-DDTHH:MM:SSZ");
   EXPECT_EQ(Refusal(replaced("expires: \"2026-12-01T00:00:00Z\"\n", "")), L"no expiry");
-  EXPECT_EQ(Refusal(replaced("\"latest\"", "\"beta\"")), L"for channel 'beta'");
+  // Another channel, one that merely starts with the program's, or one that the program's starts with.
+  for (const std::string channel : {"beta", "latest-beta", "late"})
+    EXPECT_EQ(Refusal(replaced("\"latest\"", "\"" + channel + "\"")),
+              L"for channel '" + std::wstring(channel.begin(), channel.end()) + L"'");
   EXPECT_EQ(Refusal(replaced("channel: \"latest\"\n", "")), L"no channel");
   EXPECT_EQ(Refusal(replaced("sha512: abc\n", "")), L"no sha512");
   // The floor, where one is built in.

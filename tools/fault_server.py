@@ -62,7 +62,9 @@ Behaviours (GET; HEAD answers the same headers without a body or fault):
   /_log/clear           empties the log.
   anything else         served from --root if such a file exists, else 404; a file
                         <name>.status beside it holding a number makes /<name>
-                        answer that status instead.
+                        answer that status instead; <name>.cut holding a number
+                        n sends the file's Content-Length but only its first n
+                        bytes, then closes.
 Most body-bearing behaviours accept type=CT to set Content-Type.
 """
 
@@ -312,15 +314,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         default = "text/yaml" if full.endswith((".yml", ".yaml")) else "application/octet-stream"
         size = os.path.getsize(full)
-        self.start(200, self.ctype(default), size)
+        cut_file = full + ".cut"
+        cut = None
+        if os.path.isfile(cut_file):
+            with open(cut_file) as f:
+                cut = min(int(f.read().strip()), size)
+        self.start(200, self.ctype(default), size, close=cut is not None and not self.head)
         if self.head:
             return
+        left = size if cut is None else cut
         with open(full, "rb") as f:
-            while True:
-                chunk = f.read(len(BLOCK))
+            while left > 0:
+                chunk = f.read(min(left, len(BLOCK)))
                 if not chunk:
                     break
                 self.wfile.write(chunk)
+                left -= len(chunk)
+        if cut is not None:
+            self.hard_close()
 
     # ---- behaviours -------------------------------------------------------------------------
 

@@ -46,6 +46,14 @@ head -c $((10 * 1024 * 1024)) /dev/urandom >"$WORK/f/latest.yml"
 run_case huge
 expect_failure huge 3 'release document too large - more than 1048576 bytes' "$(doc_code_box size)"
 
+# A document cut short is never read, though what arrived is a whole document.
+release_doc "path: \"$setup_name\""$'\n# the rest'
+head -n 1 "$WORK/f/latest.yml" | wc -c >"$WORK/f/latest.yml.cut"
+run_case cut-document
+expect_failure cut-document 3 'YAML web request error - download incomplete: Transferred a partial file' \
+  "$(doc_code_box 200)"
+rm "$WORK/f/latest.yml.cut"
+
 release_doc '2.4.1'
 run_case scalar
 expect_failure scalar 3 'YAML parser exception: operator[] call on a scalar (key: "path")' "$doc_box"
