@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <curl/curl.h>
 #include <memory>
+#include <optional>
 #include <type_traits>
 
 #include "platform/DebugLog.h"
@@ -27,6 +28,23 @@ std::string HostOf(const char* url) {
   if (text.size() >= 2 && text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
   return text;
 }
+
+// Why the server that the handle's current connection reached is not taken; nothing when it is, or
+// when the connection is plain. A TLS scheme's connection must carry a session to be checked.
+std::optional<std::wstring> ServerRefusal(CURL* h) {
+  curl_tlssessioninfo* tls = nullptr;
+  const void* session = curl_easy_getinfo(h, CURLINFO_TLS_SSL_PTR, &tls) == CURLE_OK && tls &&
+                                tls->backend == CURLSSLBACKEND_SCHANNEL
+                            ? tls->internals
+                            : nullptr;
+  char* scheme = nullptr;
+  curl_easy_getinfo(h, CURLINFO_SCHEME, &scheme);
+  const bool tlsScheme = scheme && (curl_strequal(scheme, "https") || curl_strequal(scheme, "ftps"));
+  if (!session && !tlsScheme) return std::nullopt;
+  char* url = nullptr;
+  curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &url);
+  return ServerCertificateRefusal(session, HostOf(url));
+}
 }  // namespace
 
 WebRequest::WebRequest() : handle_(curl_easy_init()), lastResult_(CURLE_OK) {
@@ -43,6 +61,11 @@ WebRequest::WebRequest() : handle_(curl_easy_init()), lastResult_(CURLE_OK) {
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &WebRequest::OnProgress);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &WebRequest::OnHeader);
+  // A proxy's answer to CONNECT comes before the server's TLS session exists: the header callback
+  // sees only the answers of the servers themselves.
+  curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  curl_easy_setopt(h, CURLOPT_PREREQDATA, this);
+  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &WebRequest::OnPrerequest);
   // Changes nothing of what a transfer asks for or accepts, only how much one receive call takes.
   curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
 }
@@ -65,8 +88,12 @@ int WebRequest::Perform(std::string url, WriteHandler sink) {
   writeHandler_ = std::move(sink);
   acceptedStatus_ = 0;
   serverRefused_ = false;
+  answerStarts_ = true;
   lastResult_ = h ? curl_easy_perform(h) : CURLE_FAILED_INIT;
-  if (serverRefused_) return acceptedStatus_;
+  if (serverRefused_) {
+    lastResult_ = CURLE_PEER_FAILED_VERIFICATION;
+    return acceptedStatus_;
+  }
   long status = 0;
   if (h) curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
   return static_cast<int>(status);
@@ -106,31 +133,45 @@ std::size_t WebRequest::OnHeader(char* data, std::size_t size, std::size_t count
   const std::size_t length = size * count;
   if (!self) return length;
   try {
-    // Every answer, the redirects' too, starts with its status line.
-    if (length >= 5 && std::string(data, 5) == "HTTP/" && !self->AcceptAnswer(std::string(data, length)))
-      return 0;
+    return self->TakeHeaderLine(data, length) ? length : 0;
   } catch (...) {
     return 0;  // never let an exception cross the library; a short count fails the transfer
   }
-  return length;
 }
 
-bool WebRequest::AcceptAnswer(const std::string& statusLine) {
-  CURL* h = Easy(handle_);
-  curl_tlssessioninfo* tls = nullptr;
-  if (curl_easy_getinfo(h, CURLINFO_TLS_SSL_PTR, &tls) == CURLE_OK && tls && tls->internals &&
-      tls->backend == CURLSSLBACKEND_SCHANNEL) {
-    char* url = nullptr;
-    curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &url);
-    if (const std::optional<std::wstring> refusal = ServerCertificateRefusal(tls->internals, HostOf(url))) {
-      LogInfo(L"server certificate refused - " + *refusal);
-      serverRefused_ = true;
-      return false;
-    }
+int WebRequest::OnPrerequest(void* user, char*, char*, int, int) {
+  auto* self = static_cast<WebRequest*>(user);
+  try {
+    return self && self->ServerAccepted() ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
+  } catch (...) {
+    return CURL_PREREQFUNC_ABORT;  // never let an exception cross the library
   }
-  // "HTTP/1.1 301 Moved Permanently": the code follows the first space.
-  const std::size_t space = statusLine.find(' ');
-  acceptedStatus_ = space == std::string::npos ? 0 : std::atoi(statusLine.c_str() + space + 1);
+}
+
+bool WebRequest::TakeHeaderLine(const char* data, std::size_t length) {
+  // An answer's header block ends with an empty line; whatever comes next starts another answer: a
+  // redirect target's, or an FTP server's greeting, which comes before the login and so before the
+  // check ahead of the request. An HTTP server has passed that check already; this one holds should
+  // it ever be stepped around.
+  const bool starts = answerStarts_;
+  answerStarts_ = length >= 1 && length <= 2 && (data[0] == '\n' || data[0] == '\r');
+  if (!starts) return true;
+  if (!ServerAccepted()) return false;
+  // "HTTP/1.1 301 Moved Permanently", in any case: the code follows the first space.
+  if (length >= 5 && curl_strnequal(data, "http/", 5)) {
+    const std::string statusLine(data, length);
+    const std::size_t space = statusLine.find(' ');
+    acceptedStatus_ = space == std::string::npos ? 0 : std::atoi(statusLine.c_str() + space + 1);
+  }
+  return true;
+}
+
+bool WebRequest::ServerAccepted() {
+  if (const std::optional<std::wstring> refusal = ServerRefusal(Easy(handle_))) {
+    LogInfo(L"server certificate refused - " + *refusal);
+    serverRefused_ = true;
+    return false;
+  }
   return true;
 }
 

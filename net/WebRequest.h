@@ -61,8 +61,9 @@ class WebRequest {
   void SetProgressHandler(ProgressHandler handler);
 
   // Fetches url (complete and escaped) into out and returns the status code of the last answer
-  // received, after redirects; 0 when no answer arrived. An HTTPS server whose certificate is refused
-  // ends the transfer as a TLS failure: the status is that of the redirect that led there, or 0.
+  // received, after redirects; 0 when no answer arrived. An HTTPS or FTPS server whose certificate is
+  // refused receives no request and ends the transfer as a TLS failure: the status is that of the
+  // redirect that led there, or 0.
   int Perform(std::string url, std::ostream& out);
   // The same, with the body handed to sink as it arrives.
   int Perform(std::string url, WriteHandler sink);
@@ -81,11 +82,15 @@ class WebRequest {
   static int OnProgress(void* user, std::int64_t dlTotal, std::int64_t dlNow, std::int64_t ulTotal,
                         std::int64_t ulNow);
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user);
+  // Runs once the connection of each request (each redirect's too) is up, before the request is sent.
+  static int OnPrerequest(void* user, char* primaryIp, char* localIp, int primaryPort, int localPort);
 
  private:
-  // Whether the answer that this status line starts may be taken: over TLS, its server must pass the
-  // program's own certificate check first.
-  bool AcceptAnswer(const std::string& statusLine);
+  // Whether the server of the current connection may be taken: over TLS, it must pass the program's
+  // own certificate check. A refusal is logged and ends the transfer.
+  bool ServerAccepted();
+  // Whether the header line may be taken; the first line of every answer checks the server again.
+  bool TakeHeaderLine(const char* data, std::size_t length);
 
   void* handle_;
   WriteHandler writeHandler_;
@@ -94,6 +99,8 @@ class WebRequest {
   // The status of the last answer taken in this transfer, and whether a server was refused after it.
   int acceptedStatus_ = 0;
   bool serverRefused_ = false;
+  // Whether the next header line starts an answer.
+  bool answerStarts_ = true;
 };
 
 }  // namespace brimo

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <curl/curl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -20,9 +21,8 @@
 #endif
 #include "net/DownloadProgress.h"
 #include "net/WebRequest.h"
-
-#ifndef _WIN32
-#include <curl/curl.h>
+#ifdef _WIN32
+#include "trust/ServerCertificate.h"
 #endif
 
 namespace brimo {
@@ -129,6 +129,28 @@ TEST(WebRequest, UntrustedHttpsTargetEndsAtTheRedirect) {
   EXPECT_EQ(got.status, 301);
   EXPECT_FALSE(got.complete);
   EXPECT_TRUE(got.body.empty()) << got.body;
+}
+#endif
+
+#ifdef _WIN32
+// Without the check before each request, the first line of every answer checks the server, in any
+// case: here, after a redirect, one whose certificate does not name the host it was reached by.
+TEST(WebRequest, TheFirstLineOfEachAnswerChecksTheServerToo) {
+  WebRequest request;
+  CURL* h = static_cast<CURL*>(request.NativeHandle());
+  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, static_cast<curl_prereq_callback>(nullptr));
+  const std::string host = "wrong-host.invalid:" + test::TlsPort();
+  curl_slist* resolve = curl_slist_append(nullptr, (host + ":127.0.0.1").c_str());
+  curl_easy_setopt(h, CURLOPT_RESOLVE, resolve);
+  const Fetched got = Fetch(request, FaultHost() + "/redirect/1?to=https://" + host + "/lower/bytes/100");
+  curl_slist_free_all(resolve);
+  EXPECT_EQ(got.status, 302);
+  EXPECT_FALSE(got.complete);
+  EXPECT_TRUE(got.body.empty()) << got.body;
+}
+
+TEST(ServerCertificate, ATlsConnectionWithoutASessionIsRefused) {
+  EXPECT_EQ(ServerCertificateRefusal(nullptr, "localhost"), L"no TLS session (0x80090301)");
 }
 #endif
 

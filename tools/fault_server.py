@@ -54,6 +54,8 @@ Behaviours (GET; HEAD answers the same headers without a body or fault):
   /garbage/<n>[?seed=S] 200, n deterministic pseudo-random bytes
                         (random.Random(S), default seed 1).
   /echo-headers         200 text/plain: request line and headers as received.
+  /lower/<path...>      answers as <path...> does, its status line in lower case
+                        ("http/1.1 200 ok").
   /_log                 text/plain, one line per request since the last clear:
                         scheme TAB request-line TAB user-agent TAB referer
                         ("-" for a missing header). /_log requests are not
@@ -156,6 +158,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.server.app.verbose:
             sys.stderr.write("%s %s\n" % (self.server.scheme, fmt % args))
 
+    def send_response_only(self, code, message=None):
+        super().send_response_only(code, message)
+        if getattr(self, "lower_case", False):
+            self._headers_buffer[-1] = self._headers_buffer[-1].lower()
+
     def log_request(self, code="-", size="-"):
         # dispatch() writes the one line per request itself.
         self.sent_code = getattr(code, "value", code)
@@ -171,6 +178,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def dispatch(self, head):
         self.head = head
         self.sent_code = "-"
+        self.lower_case = False
         try:
             self.dispatch_request()
         finally:
@@ -474,6 +482,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             raise ValueError("port out of range")
         self.redirect(302, self.local_url(self.passthrough(args[1:]), "http", port))
 
+    def r_lower(self, args):
+        self.lower_case = True
+        self.route("/" + "/".join(args))
+
     def r_file(self, args):
         self.serve_file("/".join(args))
 
@@ -532,6 +544,7 @@ ROUTES = {
     "doc": Handler.r_doc,
     "garbage": Handler.r_garbage,
     "echo-headers": Handler.r_echo_headers,
+    "lower": Handler.r_lower,
     "_log": Handler.r_log,
 }
 

@@ -9,8 +9,8 @@
 namespace brimo {
 
 // Why the certificate of the TLS session does not prove that the server is host; nothing when it
-// does. session is the TLS library's own (Schannel's context handle). Nothing is fetched, so
-// revocation stays with the TLS library.
+// does. session is the TLS library's own (Schannel's context handle), null when the connection has
+// none. Nothing is fetched, so revocation stays with the TLS library.
 std::optional<std::wstring> ServerCertificateRefusal(const void* session, const std::string& host);
 
 }  // namespace brimo

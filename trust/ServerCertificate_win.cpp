@@ -74,6 +74,8 @@ bool NamesIpAddress(PCCERT_CONTEXT certificate, const std::vector<BYTE>& address
 }  // namespace
 
 std::optional<std::wstring> ServerCertificateRefusal(const void* session, const std::string& host) {
+  // Schannel is the only TLS library here: a TLS connection without its session is none to check.
+  if (!session) return Failure(L"no TLS session", static_cast<DWORD>(SEC_E_INVALID_HANDLE));
   const QueryContextAttributesCall query = QueryContextAttributesEntry();
   if (!query) return Failure(L"no TLS interface", ERROR_PROC_NOT_FOUND);
   PCCERT_CONTEXT received = nullptr;

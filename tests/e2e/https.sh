@@ -13,11 +13,11 @@ setup_name="Quarn Brimo Setup 1.0.exe"
 "$BRIMO_SOURCE/tools/test-signing" trust-reg "$signing" "$WORK/trust.reg"
 "${WINE_RUN[@]}" reg import "Z:$WORK/trust.reg" >/dev/null 2>&1
 
-# serve_https TREE KIND [HOST]: the plain release server redirects every request to the HTTPS one on
-# HOST (localhost), which serves TREE with the certificate KIND.
+# serve_https TREE KIND [HOST [ADDRESS]]: the plain release server redirects every request to the HTTPS
+# one on HOST (localhost), listening on ADDRESS (127.0.0.1), which serves TREE with the certificate KIND.
 serve_https() {
   start_nginx "$1" "" --tls-port "$tls_port" --tls-cert "$signing/$2.pem" --tls-key "$signing/$2.key" \
-    --tls-redirect "${3:-localhost}"
+    --tls-redirect "${3:-localhost}" --tls-address "${4:-127.0.0.1}"
 }
 
 reset_markers
@@ -59,6 +59,35 @@ run_case other-address
 check "one whose certificate names another host: refused" equals "$(log_of other-address | grep refused)" \
   "$(info 'server certificate refused - not valid for 127.0.0.1 (0x800B010F)')"
 check "and nothing ran" [ ! -e "$MARKERS/installer-runs.txt" ]
+
+# The same at the IPv6 address ::1: compared with the certificate's addresses, not taken as a name.
+reset_markers
+serve_https "$WORK/good" ipv6-tls "[::1]" "[::1]"
+run_case ipv6
+check "a server at [::1] whose certificate names ::1: exit 1" equals "$(code_of ipv6)" 1
+serve_https "$WORK/good" tls "[::1]" "[::1]"
+run_case other-ipv6
+check "one whose certificate names other addresses: refused" equals "$(log_of other-ipv6 | grep refused)" \
+  "$(info 'server certificate refused - not valid for ::1 (0x800B010F)')"
+
+# The server is checked before it receives the request: an untrusted one that writes its status line
+# in lower case (which libcurl takes as one) is refused and has received nothing.
+reset_markers
+fault_plain=$((RELEASE_PORT + 8)) fault_tls=$((RELEASE_PORT + 5))
+setsid python3 "$BRIMO_SOURCE/tools/fault_server.py" --port "$fault_plain" --tls-port "$fault_tls" \
+  --cert "$signing/untrusted-tls.pem" --key "$signing/untrusted-tls.key" --root "$WORK/good" \
+  --pidfile "$WORK/lower.pid" --max-seconds 300 </dev/null >"$WORK/lower.out" 2>&1 &
+start_nginx "$WORK/good" "" --redirect "https://127.0.0.1:$fault_tls/lower"
+for _ in $(seq 100); do grep -q '^listening' "$WORK/lower.out" && break; sleep 0.1; done
+run_case lower
+check "lower case: refused, then the document's redirect fails" equals "$(log_of lower | tail -3 | head -2)" "$(
+  info "server certificate refused - ${refused_by[untrusted-tls]}"; echo
+  error 'YAML web request error - http result code 301')"
+check "lower case: the server received no request" equals \
+  "$(curl -sf "http://127.0.0.1:$fault_plain/_log" || echo "no answer")" ""
+check "lower case: nothing ran" [ ! -e "$MARKERS/installer-runs.txt" ]
+kill "$(cat "$WORK/lower.pid")"
+wait_gone "$(cat "$WORK/lower.pid")"
 
 # The program built with a publisher takes the same path to a signed installer.
 INSTALLER_EXE="Z:$BRIMO_BUILD/signed/QuarnBrimoInstaller.exe"
