@@ -341,6 +341,12 @@ class DocumentWriter {
     if (options.minimumVersion) trust_.rules.minimumVersion = ParseFourPartVersion(*options.minimumVersion);
   }
 
+  // Nothing when document is signed by this writer's key; otherwise why not.
+  std::optional<std::wstring> SignatureRefusal(std::string_view document) const {
+    if (!signer_) return std::wstring(L"no document key");
+    return brimo::SignatureRefusal(document, trust_.keys, trust_.verify, nullptr);
+  }
+
   // The document's text; *expires is set when it is signed.
   std::string Text(const std::string& path, const std::string& sha512, std::uintmax_t size,
                    const std::optional<std::string>& version, std::optional<std::string>* expires) {
@@ -388,6 +394,11 @@ Published Refresh(const PublishOptions& options, DocumentWriter& writer, int dir
   const fs::path target = options.releaseDir / (options.channel + kDocumentExtension);
   const std::string current = ReadWhole(target);
   if (current.empty()) Fail("no release document to refresh: " + Quoted(target));
+  // Only a document this key signed is re-signed: write access to the folder alone must not get an
+  // older installer a new expiry. Changing keys is a publish with the new key, not a refresh.
+  if (const std::optional<std::wstring> refusal = writer.SignatureRefusal(current))
+    Fail("refusing to refresh " + Quoted(target) + ": it is not signed by the given key (" +
+         WideToUtf8(*refusal) + "); to change keys, publish its installer anew with the new key");
   const std::optional<SignedDocument> split = SplitSignedDocument(current);
   const std::string unsigned_(split ? split->signedBytes : std::string_view(current));
   Published published;

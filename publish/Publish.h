@@ -85,8 +85,8 @@ VersionOrder CompareVersions(const std::optional<std::string>& candidate,
 // current one is refused unless options.rollback is set. Throws PublishError, after removing what it
 // had put in place; only a failure to flush the folder once the document is in place leaves the new
 // release there.
-// With options.refresh, only the document is written again, after its installer has been found in
-// the release folder with the digest the document names.
+// With options.refresh, only the document is written again, once its signature holds with
+// options.documentKey and its installer has been found in the release folder with the digest it names.
 Published Publish(const PublishOptions& options);
 
 }  // namespace brimo

@@ -300,6 +300,29 @@ TEST_F(Publishing, ASignedDocumentHoldsForTheProgramAndIsRefreshedWithANewExpiry
   EXPECT_EQ(withoutExpiry(second), withoutExpiry(first));
   EXPECT_NE(second, first);
 
+  // Only what this key signed is re-signed: not a document without a signature, nor one altered
+  // after signing (an older installer named), nor one signed by another key (a rotation publishes).
+  const std::string signature = second.substr(second.rfind("# signature: "));
+  const std::string forged = "path: \"Setup.exe\"\nsha512: " + DigestOf("MZ signed") + "\nsize: 9\n";
+  const fs::path otherKey = root_ / "other.pem";
+  ASSERT_EQ(std::system(("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out '" +
+                         otherKey.string() + "' 2>/dev/null")
+                            .c_str()),
+            0);
+  PublishOptions rotated = refresh;
+  rotated.documentKey = DocumentKeyOptions{otherKey.string(), {}, {}, {}};
+  for (const auto& [text, with] :
+       {std::pair{forged, refresh}, std::pair{forged + signature, refresh}, std::pair{second, rotated}}) {
+    WriteFile(release / "latest.yml", text);
+    try {
+      Publish(with);
+      ADD_FAILURE() << "refreshed " << text;
+    } catch (const PublishError& e) {
+      EXPECT_NE(std::string(e.what()).find("not signed by the given key"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(ReadFile(release / "latest.yml"), text);
+  }
+
   // Nothing is re-signed for an installer that is no longer the one the document names.
   WriteFile(release / "Setup.exe", "MZ other");
   EXPECT_THROW(Publish(refresh), PublishError);

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Checks the installer's image resources.
 
-    tools/check_resources.py res/
+usage: tools/check_resources.py RES_DIR   (such as res/)
 
 Decodes logo.png, download_bar.gif, busy_bar.gif and app.ico with Pillow, walks
 the GIF block structure byte by byte, and prints "resources ok" when everything
@@ -179,8 +179,11 @@ def check_icon(path):
 
 
 def main():
+    if sys.argv[1:] in (["-h"], ["--help"]):
+        print(__doc__)
+        return
     if len(sys.argv) != 2:
-        sys.exit("usage: check_resources.py RES_DIR")
+        sys.exit(__doc__)
     res = sys.argv[1]
     checks = [("logo.png", check_logo), ("download_bar.gif", check_download_bar),
               ("busy_bar.gif", check_busy_bar), ("app.ico", check_icon)]

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Generates the installer's image resources in res/.
 
-    tools/gen_resources.py [RES_DIR]
+usage: tools/gen_resources.py [RES_DIR]
 
 Writes logo.png, download_bar.gif, busy_bar.gif and app.ico. The output is
 byte-identical on every run: no timestamps, fixed ordering, no randomness.
@@ -367,6 +367,9 @@ def make_icon_image(size):
 
 
 def main():
+    if sys.argv[1:] in (["-h"], ["--help"]):
+        print(__doc__)
+        return
     res = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                                               os.pardir, "res")
     os.makedirs(res, exist_ok=True)
