@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/ReportFields.h"
+#include "report/ReportFields.h"
 
 namespace brimo::funnel {
 
