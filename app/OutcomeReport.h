@@ -1,5 +1,5 @@
 // The outcome report: what a run tells the maker's report server, one query string per event (the
-// field names in app/ReportFields.h), and the sender that keeps a slow report server from holding
+// field names in report/ReportFields.h), and the sender that keeps a slow report server from holding
 // the program up.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/ReportFields.h"
+#include "report/ReportFields.h"
 
 namespace brimo {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ReportFields.h"
+#include "report/ReportFields.h"
 
 namespace brimo {
 

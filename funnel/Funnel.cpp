@@ -1,5 +1,6 @@
 #include "funnel/Funnel.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace brimo::funnel {
@@ -57,6 +58,15 @@ double Distribution::Percentile(double fraction) const {
   return 0;
 }
 
+bool ParseWindow(std::string_view text, std::int64_t& seconds) {
+  seconds = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9' || seconds > kMaxWindowSeconds) return false;
+    seconds = seconds * 10 + (c - '0');
+  }
+  return seconds > 0 && seconds <= kMaxWindowSeconds;
+}
+
 Funnel::Funnel(Options options, RunSink sink) : options_(std::move(options)), sink_(std::move(sink)) {}
 
 void Funnel::Add(const LogLine& line) {
@@ -89,12 +99,24 @@ void Funnel::Add(const LogLine& line) {
   skipped.unknownFields += report_.unknownFields;
   ExpireBefore(line.time);
   if (report_.event == Event::Launched) {
+    if (open_.count(report_.run)) {
+      ++skipped.repeatedStarts;
+      return;
+    }
+    if (open_.size() >= options_.maxOpenRuns) CloseOldest();
+    // Starts of runs that have ended stay queued until a window old; many runs within one window
+    // must not grow the queue without bound.
+    if (starts_.size() >= 2 * options_.maxOpenRuns)
+      starts_.erase(std::remove_if(starts_.begin(), starts_.end(),
+                                   [this](const std::pair<std::int64_t, std::uint64_t>& entry) {
+                                     const auto found = open_.find(entry.second);
+                                     return found == open_.end() || found->second.start != entry.first;
+                                   }),
+                    starts_.end());
     Open open{line.time, {}};
     for (std::size_t i = 0; i < kStartFields.size(); ++i) open.values[i] = report_.Value(kStartFields[i]);
-    if (open_.emplace(report_.run, std::move(open)).second)
-      starts_.emplace_back(line.time, report_.run);
-    else
-      ++skipped.repeatedStarts;
+    open_.emplace(report_.run, std::move(open));
+    starts_.emplace_back(line.time, report_.run);
     return;
   }
   const auto found = open_.find(report_.run);
@@ -115,6 +137,19 @@ void Funnel::ExpireBefore(std::int64_t time) {
     if (found == open_.end() || found->second.start != start) continue;
     Close(id, found->second, nullptr, -1);
     open_.erase(found);
+  }
+}
+
+void Funnel::CloseOldest() {
+  while (!starts_.empty()) {
+    const auto [start, id] = starts_.front();
+    starts_.pop_front();
+    const auto found = open_.find(id);
+    if (found == open_.end() || found->second.start != start) continue;
+    ++summary_.closedEarly;
+    Close(id, found->second, nullptr, -1);
+    open_.erase(found);
+    return;
   }
 }
 

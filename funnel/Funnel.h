@@ -19,10 +19,20 @@ enum class Outcome { Finished, Cancelled, Failed, WithoutEnd, Count };
 inline constexpr std::array<std::string_view, static_cast<std::size_t>(Outcome::Count)> kOutcomeNames = {
     "finished", "cancelled", "failed", "without_end"};
 
+// Bounds that keep memory fixed whatever the senders send.
+inline constexpr std::int64_t kMaxWindowSeconds = 7 * 24 * 3600;
+inline constexpr std::size_t kMaxTableRows = 200;       // per version, per release, per stage and code
+inline constexpr std::size_t kMaxOpenRuns = 1u << 17;   // started, neither ended nor a window old
+inline constexpr std::string_view kOtherRow = "other";  // the rows beyond kMaxTableRows, as printed
+
 struct Options {
   std::string reportPath = std::string(report::kExamplePath);
   std::int64_t windowSeconds = 3600;  // an end later than this after its start does not join it
+  std::size_t maxOpenRuns = kMaxOpenRuns;
 };
+
+// A --window value: whole seconds, 1 to kMaxWindowSeconds.
+bool ParseWindow(std::string_view text, std::int64_t& seconds);
 
 // One run: the start's fields, and the end's when it came within the window.
 struct Run {
@@ -54,6 +64,22 @@ struct Tally {
   std::uint64_t Of(Outcome outcome) const { return outcomes[static_cast<std::size_t>(outcome)]; }
 };
 
+// Counts by a key that senders choose: exact for the first kMaxTableRows keys, the later ones
+// together in other.
+template <typename Key, typename Value>
+struct Table {
+  std::map<Key, Value> rows;
+  Value other{};
+  bool hasOther = false;
+  Value& operator[](const Key& key) {
+    const auto found = rows.find(key);
+    if (found != rows.end()) return found->second;
+    if (rows.size() < kMaxTableRows) return rows[key];
+    hasOther = true;
+    return other;
+  }
+};
+
 // Lines and reports that count in no run.
 struct Skipped {
   std::uint64_t notReports = 0;  // whole lines of other requests
@@ -71,9 +97,11 @@ struct Summary {
   std::uint64_t reports = 0;
   Skipped skipped;
   Tally total;
-  std::uint64_t openAtEnd = 0;  // of the runs without end: those less than a window old when the logs ended
-  std::map<std::pair<std::string, std::string>, std::uint64_t> failures;  // (stage, code) -> runs
-  std::map<std::string, Tally> byVersion, byRelease, byDay;
+  std::uint64_t openAtEnd = 0;    // of the runs without end: those less than a window old when the logs ended
+  std::uint64_t closedEarly = 0;  // of the runs without end: the oldest when maxOpenRuns were open
+  Table<std::pair<std::string, std::string>, std::uint64_t> failures;  // (stage, code) -> runs
+  Table<std::string, Tally> byVersion, byRelease;
+  std::map<std::string, Tally> byDay;      // days of the server's log, not of the senders
   Distribution downloadMs, downloadKiBps;  // downloads that received every byte expected
   std::vector<std::string> inputErrors;
 };
@@ -89,6 +117,8 @@ class Funnel {
   // The input has ended: the runs still open end without end.
   void Finish();
   Summary& summary() { return summary_; }
+  // The runs held open and the starts queued for expiry: at most three times maxOpenRuns.
+  std::size_t Held() const { return open_.size() + starts_.size(); }
 
  private:
   struct Open {
@@ -96,6 +126,7 @@ class Funnel {
     std::array<std::string, 3> values;  // program version, channel, Windows version
   };
   void ExpireBefore(std::int64_t time);
+  void CloseOldest();  // the oldest open run ends without end, to make room
   void Close(std::uint64_t id, const Open& open, const Report* end, std::int64_t endTime);
 
   Options options_;

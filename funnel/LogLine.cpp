@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <limits>
+
+#include "trust/InstallerProduct.h"
 
 namespace brimo::funnel {
 namespace {
@@ -69,8 +72,14 @@ bool ParseTime(std::string_view text, std::int64_t& out) {
       !Number(text.substr(15, 2), tm.tm_min) || !Number(text.substr(18, 2), tm.tm_sec) ||
       !Number(text.substr(22, 2), offsetHours) || !Number(text.substr(24, 2), offsetMinutes))
     return false;
-  if (tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 || tm.tm_min > 59 || tm.tm_sec > 60) return false;
+  // nginx writes UTC offsets of at most 14 hours; a date must exist (no 31/Feb).
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const int year = tm.tm_year;
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
   tm.tm_mon = static_cast<int>(month / 3);
+  if (tm.tm_mday < 1 || tm.tm_mday > kDays[tm.tm_mon] || (tm.tm_mon == 1 && !leap && tm.tm_mday > 28) ||
+      tm.tm_hour > 23 || tm.tm_min > 59 || tm.tm_sec > 59 || offsetHours > 14 || offsetMinutes > 59)
+    return false;
   tm.tm_year -= 1900;
   const std::int64_t offset = (offsetHours * 3600 + offsetMinutes * 60) * (text[21] == '-' ? -1 : 1);
   out = static_cast<std::int64_t>(timegm(&tm)) - offset;
@@ -108,9 +117,13 @@ bool Unescape(std::string_view raw, std::string& out) {
   return true;
 }
 
+// As the program writes an int64_t: no sign, no leading zero, at most 2^63 - 1.
 bool IsNumber(const std::string& text) {
-  return !text.empty() && text.size() <= report::kMaxNumberDigits &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (text.empty() || text.size() > report::kMaxNumberDigits || (text[0] == '0' && text.size() > 1) ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return false;
+  static const std::string kLargest = std::to_string(std::numeric_limits<std::int64_t>::max());
+  return text.size() < kLargest.size() || text <= kLargest;
 }
 
 bool ParseRunId(const std::string& text, std::uint64_t& out) {
@@ -199,6 +212,8 @@ QueryResult ParseReportQuery(std::string_view query, Report& report) {
     return QueryResult::Bad;
   if (!report.Value(Field::Stage).empty() && !OneOf(report::kStages, report.Value(Field::Stage), stage))
     return QueryResult::Bad;
+  // The program's version is its build's four numbers; any other text is not from the program.
+  if (!ParseFourPartVersion(report.Value(Field::Version))) return QueryResult::Bad;
   report.event = static_cast<report::Event>(event);
   return QueryResult::Report;
 }

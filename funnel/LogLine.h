@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/ReportFields.h"
+#include "report/ReportFields.h"
 
 namespace brimo::funnel {
 
@@ -39,7 +39,8 @@ struct Report {
 enum class QueryResult { Report, Bad };
 
 // Reads the query string of a report request (without the '?'). Bad: a malformed escape, a control or
-// non-ASCII character, an over-long value, a repeated or missing field, or a value of the wrong form.
+// non-ASCII character, an over-long value, a repeated or missing field, or a value of a form the
+// program never sends (a version not of four numbers, a number with a leading zero or past 2^63 - 1).
 // Unknown fields are counted in the report and otherwise ignored.
 QueryResult ParseReportQuery(std::string_view query, Report& report);
 

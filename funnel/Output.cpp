@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <string_view>
 
@@ -39,22 +40,42 @@ std::string Percent(std::uint64_t part, std::uint64_t whole) {
 
 std::string RunId(std::uint64_t id) { return Format("%016" PRIx64, id); }
 
-std::string TallyTable(const char* title, const std::map<std::string, Tally>& tallies) {
+std::string TallyRow(const std::string& key, const Tally& tally) {
+  std::string text = Format("  %-22s %9" PRIu64, key.c_str(), tally.starts);
+  for (Outcome outcome : kOutcomes) text += Format(" %11" PRIu64, tally.Of(outcome));
+  return text + "\n";
+}
+
+std::string TallyTable(const char* title, const std::map<std::string, Tally>& tallies,
+                       const Tally* other = nullptr) {
   std::string text = Format("%-24s %9s", title, "starts");
   for (Outcome outcome : kOutcomes) text += Format(" %11s", Label(outcome).c_str());
   text += "\n";
-  for (const auto& [key, tally] : tallies) {
-    text += Format("  %-22s %9" PRIu64, key.c_str(), tally.starts);
-    for (Outcome outcome : kOutcomes) text += Format(" %11" PRIu64, tally.Of(outcome));
-    text += "\n";
-  }
+  for (const auto& [key, tally] : tallies) text += TallyRow(key, tally);
+  if (other) text += TallyRow("(" + std::string(kOtherRow) + ")", *other);
   return text;
+}
+
+std::string TallyTable(const char* title, const Table<std::string, Tally>& table) {
+  return TallyTable(title, table.rows, table.hasOther ? &table.other : nullptr);
+}
+
+// A value of at most three significant digits in plain decimal, never in exponent form.
+std::string Plain(double value) {
+  const int digits = value > 0 ? static_cast<int>(std::floor(std::log10(value))) : 0;
+  return Format("%.*f", std::max(0, 2 - digits), value);
 }
 
 std::string Percentiles(const char* title, const Distribution& values, double scale, const char* unit) {
   if (values.Count() == 0) return Format("%-16s no completed downloads\n", title);
-  return Format("%-16s median %.4g %s, 90th percentile %.4g %s (%" PRIu64 " downloads)\n", title,
-                values.Percentile(0.5) / scale, unit, values.Percentile(0.9) / scale, unit, values.Count());
+  return Format("%-16s median %s %s, 90th percentile %s %s (%" PRIu64 " downloads)\n", title,
+                Plain(values.Percentile(0.5) / scale).c_str(), unit,
+                Plain(values.Percentile(0.9) / scale).c_str(), unit, values.Count());
+}
+
+// A spreadsheet reads a cell that starts with one of these as a formula.
+bool FormulaStart(const std::string& value) {
+  return !value.empty() && std::string_view("=+-@").find(value[0]) != std::string_view::npos;
 }
 
 // The report fields that a record carries after its run id and times.
@@ -88,9 +109,15 @@ std::string SummaryText(const Summary& summary) {
                    Percent(total.Of(outcome), total.starts).c_str());
   if (summary.openAtEnd)
     text += Format("  (%" PRIu64 " of them still open when the logs end)\n", summary.openAtEnd);
+  if (summary.closedEarly)
+    text +=
+        Format("  (%" PRIu64 " of them ended early: too many runs were open at once)\n", summary.closedEarly);
   text += "failures by stage and code\n";
-  for (const auto& [key, count] : summary.failures)
+  for (const auto& [key, count] : summary.failures.rows)
     text += Format("  %-22s %9" PRIu64 "\n", (key.first + " " + key.second).c_str(), count);
+  if (summary.failures.hasOther)
+    text += Format("  %-22s %9" PRIu64 "\n", ("(" + std::string(kOtherRow) + ")").c_str(),
+                   summary.failures.other);
   text += TallyTable("per program version", summary.byVersion);
   text += TallyTable("per release version", summary.byRelease);
   text += TallyTable("per day", summary.byDay);
@@ -112,8 +139,11 @@ std::string CsvRecord(const Run& run) {
   for (std::size_t i = 0; i < kFields.size(); ++i) {
     if (!InRecord(static_cast<Field>(i))) continue;
     const std::string& value = run.values[i];
-    const bool quote = value.find_first_of(",\"") != std::string::npos;
-    text += "," + (quote ? "\"" + Escaped(value, "\"", "\"") + "\"" : value);
+    // A would-be formula is quoted with a leading apostrophe, which spreadsheets show as text.
+    const bool formula = FormulaStart(value);
+    const bool quote = formula || value.find_first_of(",\"") != std::string::npos;
+    const std::string cell = (formula ? "'" : "") + value;
+    text += "," + (quote ? "\"" + Escaped(cell, "\"", "\"") + "\"" : cell);
   }
   return text + "\n";
 }

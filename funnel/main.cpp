@@ -17,7 +17,7 @@ constexpr char kUsage[] =
     "  --csv, --json: one record a run on standard output instead of the summary\n"
     "  --svg FILE: the funnel and the daily outcomes as a picture\n"
     "  --path PATH: the report URL's path (default /report)\n"
-    "  --window SECONDS: how long after its start a run's end may come (default 3600)\n";
+    "  --window SECONDS: how long after its start a run's end may come (default 3600, at most a week)\n";
 
 int Usage(const std::string& problem) {
   std::cerr << "brimo-funnel: " << problem << "\n" << kUsage;
@@ -46,9 +46,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--path" && hasValue) {
       options.reportPath = argv[++i];
     } else if (arg == "--window" && hasValue) {
-      char* end = nullptr;
-      options.windowSeconds = std::strtoll(argv[++i], &end, 10);
-      if (*end != '\0' || options.windowSeconds <= 0) return Usage("bad --window");
+      if (!ParseWindow(argv[++i], options.windowSeconds))
+        return Usage("bad --window (1 to " + std::to_string(kMaxWindowSeconds) + " seconds)");
     } else if (arg.size() > 1 && arg[0] == '-') {
       return Usage("unknown option or missing value: " + arg);
     } else {

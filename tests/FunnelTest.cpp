@@ -28,7 +28,8 @@ std::string Start(const std::string& time, char run, const std::string& version)
   return Line(time, "/report?" + kStart + version + "&" + kRun + run);
 }
 std::string End(const std::string& time, char run, const std::string& event, const std::string& fields) {
-  return Line(time, "/report?e=zapkit_" + event + "&" + kRun + run + "&v=1.0&c=latest&w=10.0.19045" + fields);
+  return Line(time,
+              "/report?e=zapkit_" + event + "&" + kRun + run + "&v=1.0.0.0&c=latest&w=10.0.19045" + fields);
 }
 
 Summary Read(const std::vector<std::string>& lines, std::vector<Run>* runs = nullptr) {
@@ -43,37 +44,38 @@ Summary Read(const std::vector<std::string>& lines, std::vector<Run>* runs = nul
 TEST(Funnel, HandMadeLogGivesExactCounts) {
   const std::string bad = "/report?" + kRun + "9&";  // a run id and the fields below
   std::vector<funnel::Run> runs;
-  const Summary s = Read(
-      {Start("10/Dec/2026:10:00:00", '1', "1.0"),
-       Line("10/Dec/2026:10:00:01", "/latest.yml"),
-       End("10/Dec/2026:10:00:09", '1', "finished",
-           "&s=launch&k=0&rv=1.2&b=1024000&t=1024000&td=40&tl=2000&tc=90&ti=3000&tt=6000&later=1"),
-       Start("10/Dec/2026:10:01:00", '2', "1.0"),
-       Start("10/Dec/2026:10:01:01", '2', "1.0"),  // repeated
-       End("10/Dec/2026:10:01:30", '2', "failed", "&s=digest&k=sha512&rv=1.2&b=10&t=10&tl=0"),
-       Line("10/Dec/2026:10:02:00", "/report?e=zapkit_launched&v=1.1&c=beta%2C1&w=10.0.19045&" + kRun + "3"),
-       End("10/Dec/2026:10:02:05", '3', "cancelled", "&s=download&k=0&b=500&t=1000&tl=900"),
-       Start("11/Dec/2026:09:00:00", '4', "1.1"),
-       End("11/Dec/2026:09:00:02", '4', "failed", "&s=document&k=404"),
-       Start("11/Dec/2026:09:30:00", '5', "1.1"),
-       End("11/Dec/2026:09:30:05", 'f', "finished", ""),  // no start
-       Line("11/Dec/2026:09:31:00", bad + kStart + "1.%G0"),
-       Line("11/Dec/2026:09:31:00", bad + kStart + "%0A"),
-       Line("11/Dec/2026:09:31:00", bad + kStart + "a\\x22b"),  // a quote, as nginx logs it
-       Line("11/Dec/2026:09:31:00", bad + kStart + std::string(65, 'x')),
-       Line("11/Dec/2026:09:31:00", bad + kStart + "1.0&v=1.1"),
-       Line("11/Dec/2026:09:31:00", "/report?e=zapkit_launched&v=1&c=latest&" + kRun + "9"),  // no w
-       Line("11/Dec/2026:09:31:00", "/report?" + kStart + "1.0&r=00000000000000ag"),
-       Line("11/Dec/2026:09:31:00", "/report?" + kStart + "1.0&r=00000000000000a"),
-       Line("11/Dec/2026:09:31:00", "/report?e=zapkit_exploded&v=1&c=latest&w=10.0&" + kRun + "9"),
-       End("11/Dec/2026:09:31:00", '9', "failed", "&s=moon&k=1"),
-       End("11/Dec/2026:09:31:00", '9', "failed", "&b=12x"),
-       Line("11/Dec/2026:09:31:00", "/report?" + kStart + "1.0&" + kRun + "9", "POST"),
-       Start("11/Dec/2026:09:31:00", '9', "1.0").substr(0, 80),
-       Start("11/Dec/2026:09:31:00", '9', "1.0").substr(0, 150),
-       "hello world",
-       Line("11/Dec/2026:09:31:00", "/report?" + kStart + std::string(kMaxLineLength, 'x'))},
-      &runs);
+  const Summary s =
+      Read({Start("10/Dec/2026:10:00:00", '1', "1.0.0.0"),
+            Line("10/Dec/2026:10:00:01", "/latest.yml"),
+            End("10/Dec/2026:10:00:09", '1', "finished",
+                "&s=launch&k=0&rv=1.2&b=1024000&t=1024000&td=40&tl=2000&tc=90&ti=3000&tt=6000&later=1"),
+            Start("10/Dec/2026:10:01:00", '2', "1.0.0.0"),
+            Start("10/Dec/2026:10:01:01", '2', "1.0.0.0"),  // repeated
+            End("10/Dec/2026:10:01:30", '2', "failed", "&s=digest&k=sha512&rv=1.2&b=10&t=10&tl=0"),
+            Line("10/Dec/2026:10:02:00",
+                 "/report?e=zapkit_launched&v=1.1.0.0&c=beta%2C1&w=10.0.19045&" + kRun + "3"),
+            End("10/Dec/2026:10:02:05", '3', "cancelled", "&s=download&k=0&b=500&t=1000&tl=900"),
+            Start("11/Dec/2026:09:00:00", '4', "1.1.0.0"),
+            End("11/Dec/2026:09:00:02", '4', "failed", "&s=document&k=404"),
+            Start("11/Dec/2026:09:30:00", '5', "1.1.0.0"),
+            End("11/Dec/2026:09:30:05", 'f', "finished", ""),  // no start
+            Line("11/Dec/2026:09:31:00", bad + kStart + "1.0.0.0&k=1.%G0"),
+            Line("11/Dec/2026:09:31:00", bad + kStart + "1.0.0.0&k=%0A"),
+            Line("11/Dec/2026:09:31:00", bad + kStart + "1.0.0.0&k=a\\x22b"),  // a quote, as nginx logs it
+            Line("11/Dec/2026:09:31:00", bad + kStart + "1.0.0.0&k=" + std::string(65, 'x')),
+            Line("11/Dec/2026:09:31:00", bad + kStart + "1.0.0.0&v=1.1.0.0"),
+            Line("11/Dec/2026:09:31:00", "/report?e=zapkit_launched&v=1&c=latest&" + kRun + "9"),  // no w
+            Line("11/Dec/2026:09:31:00", "/report?" + kStart + "1.0.0.0&r=00000000000000ag"),
+            Line("11/Dec/2026:09:31:00", "/report?" + kStart + "1.0.0.0&r=00000000000000a"),
+            Line("11/Dec/2026:09:31:00", "/report?e=zapkit_exploded&v=1&c=latest&w=10.0&" + kRun + "9"),
+            End("11/Dec/2026:09:31:00", '9', "failed", "&s=moon&k=1"),
+            End("11/Dec/2026:09:31:00", '9', "failed", "&b=12x"),
+            Line("11/Dec/2026:09:31:00", "/report?" + kStart + "1.0.0.0&" + kRun + "9", "POST"),
+            Start("11/Dec/2026:09:31:00", '9', "1.0.0.0").substr(0, 80),
+            Start("11/Dec/2026:09:31:00", '9', "1.0.0.0").substr(0, 150),
+            "hello world",
+            Line("11/Dec/2026:09:31:00", "/report?" + kStart + std::string(kMaxLineLength, 'x'))},
+           &runs);
 
   EXPECT_EQ(s.lines, 28u);
   EXPECT_EQ(s.reports, 11u);
@@ -88,11 +90,12 @@ TEST(Funnel, HandMadeLogGivesExactCounts) {
                                         k.unknownFields, k.repeatedStarts, k.endsWithoutStart}),
             std::vector<std::uint64_t>({2, 1, 2, 1, 11, 1, 1, 1}));
   using Key = std::pair<std::string, std::string>;
-  EXPECT_EQ(s.failures, (std::map<Key, std::uint64_t>{{{"digest", "sha512"}, 1}, {{"document", "404"}, 1}}));
-  EXPECT_EQ(s.byVersion.at("1.0").starts, 2u);
-  EXPECT_EQ(s.byVersion.at("1.1").Of(Outcome::WithoutEnd), 1u);
-  EXPECT_EQ(s.byRelease.at("1.2").starts, 2u);
-  EXPECT_EQ(s.byRelease.at("-").starts, 3u);
+  EXPECT_EQ(s.failures.rows,
+            (std::map<Key, std::uint64_t>{{{"digest", "sha512"}, 1}, {{"document", "404"}, 1}}));
+  EXPECT_EQ(s.byVersion.rows.at("1.0.0.0").starts, 2u);
+  EXPECT_EQ(s.byVersion.rows.at("1.1.0.0").Of(Outcome::WithoutEnd), 1u);
+  EXPECT_EQ(s.byRelease.rows.at("1.2").starts, 2u);
+  EXPECT_EQ(s.byRelease.rows.at("-").starts, 3u);
   EXPECT_EQ(s.byDay.at("2026-12-10").starts, 3u);
   EXPECT_EQ(s.byDay.at("2026-12-11").Of(Outcome::Failed), 1u);
   // Only the download that received every byte expected, in a time above zero.
@@ -104,18 +107,23 @@ TEST(Funnel, HandMadeLogGivesExactCounts) {
   EXPECT_EQ(
       JsonRecord(runs[0]),
       "{\"run\":\"00000000000000a1\",\"start\":\"2026-12-10T10:00:00Z\",\"end\":\"2026-12-10T10:00:09Z\","
-      "\"outcome\":\"finished\",\"v\":\"1.0\",\"c\":\"latest\",\"w\":\"10.0.19045\",\"s\":\"launch\","
+      "\"outcome\":\"finished\",\"v\":\"1.0.0.0\",\"c\":\"latest\",\"w\":\"10.0.19045\",\"s\":\"launch\","
       "\"k\":\"0\",\"rv\":\"1.2\",\"b\":1024000,\"t\":1024000,\"td\":40,\"tl\":2000,\"tc\":90,\"ti\":3000,"
       "\"tt\":6000}\n");
-  EXPECT_EQ(CsvRecord(runs[2]),
-            "00000000000000a3,2026-12-10T10:02:00Z,2026-12-10T10:02:05Z,cancelled,1.1,\"beta,1\",10.0.19045,"
-            "download,0,,500,1000,,900,,,\n");
+  EXPECT_EQ(
+      CsvRecord(runs[2]),
+      "00000000000000a3,2026-12-10T10:02:00Z,2026-12-10T10:02:05Z,cancelled,1.1.0.0,\"beta,1\",10.0.19045,"
+      "download,0,,500,1000,,900,,,\n");
   EXPECT_EQ(CsvHeader(), "run,start,end,outcome,v,c,w,s,k,rv,b,t,td,tl,tc,ti,tt\n");
+  // Cells a spreadsheet would take for a formula are text.
+  runs[2].values[static_cast<std::size_t>(report::Field::Channel)] = "=1+2";
+  runs[2].values[static_cast<std::size_t>(report::Field::Code)] = "@x";
+  EXPECT_EQ(CsvRecord(runs[2]).substr(69, 41), "1.1.0.0,\"'=1+2\",10.0.19045,download,\"'@x\"");
 }
 
 TEST(Funnel, EndMoreThanTheWindowAfterItsStartDoesNotJoin) {
   const Summary s = Read(
-      {Start("10/Dec/2026:10:00:00", '1', "1.0"), Start("10/Dec/2026:10:00:00", '2', "1.0"),
+      {Start("10/Dec/2026:10:00:00", '1', "1.0.0.0"), Start("10/Dec/2026:10:00:00", '2', "1.0.0.0"),
        End("10/Dec/2026:11:00:00", '1', "finished", ""), End("10/Dec/2026:11:00:01", '2', "finished", "")});
   EXPECT_EQ(s.total.Of(Outcome::Finished), 1u);
   EXPECT_EQ(s.total.Of(Outcome::WithoutEnd), 1u);
@@ -131,7 +139,8 @@ TEST(Funnel, LineCutAnywhereIsNoReport) {
   EXPECT_EQ(s.reports, 0u);
   EXPECT_EQ(s.skipped.truncated + s.skipped.garbled, line.size() - 1);
   // Whole lines as nginx writes them for another client address and a signed-in user.
-  const Summary whole = Read({"2001:db8::7 - alice " + Start("10/Dec/2026:10:00:00", '1', "1.0").substr(16)});
+  const Summary whole =
+      Read({"2001:db8::7 - alice " + Start("10/Dec/2026:10:00:00", '1', "1.0.0.0").substr(16)});
   EXPECT_EQ(whole.total.starts, 1u);
 }
 
@@ -141,6 +150,63 @@ TEST(Funnel, PercentilesAreNearestRankOfValuesRoundedToThreeDigits) {
   EXPECT_EQ(values.Percentile(0.5), 6);
   EXPECT_EQ(values.Percentile(0.9), 10);
   EXPECT_EQ(values.Percentile(1), 12300);
+  Distribution three;  // ranks 1.5 and 2.7 round up
+  for (double value : {3.0, 1.0, 2.0}) three.Add(value);
+  EXPECT_EQ(three.Percentile(0.5), 2);
+  EXPECT_EQ(three.Percentile(0.9), 3);
+  // Rates print in plain decimal, however large.
+  Summary summary;
+  summary.downloadMs.Add(1500);
+  summary.downloadKiBps.Add(13100);
+  const std::string text = SummaryText(summary);
+  EXPECT_NE(text.find("median 1.50 s,"), std::string::npos) << text;
+  EXPECT_NE(text.find("median 13100 KiB/s,"), std::string::npos) << text;
+}
+
+// Values the program never sends are bad queries; the largest it sends are read.
+TEST(Funnel, HostileValuesAndImpossibleDatesAreSkipped) {
+  Report report;
+  for (const std::string v : {"1.0", "1.0.0.0.0", "1.0.0.65536", "1.0.0.x"})
+    EXPECT_EQ(ParseReportQuery(kStart + v + "&" + kRun + "1", report), QueryResult::Bad) << v;
+  const std::string end = "e=zapkit_finished&" + kRun + "1&v=1.0.0.0&c=latest&w=10.0&b=";
+  for (const std::string b : {"007", "9223372036854775808", "-1"})
+    EXPECT_EQ(ParseReportQuery(end + b, report), QueryResult::Bad) << b;
+  EXPECT_EQ(ParseReportQuery(end + "9223372036854775807", report), QueryResult::Report);
+  for (const std::string time : {"31/Feb/2028:10:00:00 +0000", "29/Feb/2027:10:00:00 +0000",
+                                 "10/Dec/2026:10:00:60 +0000", "10/Dec/2026:10:00:00 +9999"})
+    EXPECT_EQ(ParseLogLine("203.0.113.7 - - [" + time + "] \"GET / HTTP/1.1\" 204 0 " + kAgent).kind,
+              LineKind::Garbled)
+        << time;
+  EXPECT_EQ(ParseLogLine(Line("29/Feb/2028:10:00:00", "/")).kind, LineKind::Request);
+  std::int64_t window = 0;
+  EXPECT_TRUE(ParseWindow("604800", window));
+  for (const char* text : {"604801", "9223372036854775808", "", "-5", "0"})
+    EXPECT_FALSE(ParseWindow(text, window));
+}
+
+// Sender-chosen keys fill a table of kMaxTableRows rows, the rest count as other; the runs held open
+// and the queued starts stay bounded however many starts and ends come within a window.
+TEST(Funnel, ForgedStartsStayWithinBounds) {
+  Options options;
+  options.maxOpenRuns = 4;
+  Funnel funnel(options);
+  std::size_t held = 0;
+  for (std::size_t i = 0; i < kMaxTableRows + 5; ++i) {
+    const std::string run = "r=" + RunIdText(i + 1);
+    funnel.Add(Line("10/Dec/2026:10:00:00", "/report?" + run + "&" + kStart + "1.0.0." + std::to_string(i)));
+    if (i % 50)
+      funnel.Add(Line("10/Dec/2026:10:00:00", "/report?e=zapkit_failed&" + run +
+                                                  "&v=1.0.0.0&c=l&w=1&s=install&k=" + std::to_string(i)));
+    held = std::max(held, funnel.Held());
+  }
+  funnel.Finish();
+  const Summary& s = funnel.summary();
+  EXPECT_LE(held, 3 * options.maxOpenRuns);
+  EXPECT_EQ(s.total.starts, kMaxTableRows + 5);
+  EXPECT_EQ(s.byVersion.rows.size(), kMaxTableRows);
+  EXPECT_EQ(s.byVersion.other.starts, 5u);
+  EXPECT_EQ(s.failures.rows.size() + s.failures.other, s.total.Of(Outcome::Failed));
+  EXPECT_GT(s.closedEarly, 0u);
 }
 
 class FunnelFiles : public ::testing::Test {
@@ -186,8 +252,8 @@ class FunnelFiles : public ::testing::Test {
 };
 
 TEST_F(FunnelFiles, GzipMembersAndFilesInAnyOrderAreMergedByTime) {
-  const std::string older = Gzip("access.log.1.gz", {Start("10/Dec/2026:10:00:00", '1', "1.0") + "\n",
-                                                     Start("10/Dec/2026:10:00:05", '2', "1.0") + "\n" +
+  const std::string older = Gzip("access.log.1.gz", {Start("10/Dec/2026:10:00:00", '1', "1.0.0.0") + "\n",
+                                                     Start("10/Dec/2026:10:00:05", '2', "1.0.0.0") + "\n" +
                                                          Line("10/Dec/2026:10:00:06", "/")});
   const std::string newer =
       Plain("access.log", End("10/Dec/2026:10:00:07", '1', "finished", "") + "\n" +
@@ -201,7 +267,7 @@ TEST_F(FunnelFiles, GzipMembersAndFilesInAnyOrderAreMergedByTime) {
 }
 
 TEST_F(FunnelFiles, OverlongLinesAcrossReadsAndALastLineWithoutFeed) {
-  const std::string start = Start("10/Dec/2026:10:00:00", '1', "1.0");
+  const std::string start = Start("10/Dec/2026:10:00:00", '1', "1.0.0.0");
   const std::string log = Plain("access.log", start + "&x=" + std::string(600 * 1024, 'x') + "\n" + start);
   const Summary s = ReadFiles({log});
   EXPECT_EQ(s.lines, 2u);
@@ -210,7 +276,7 @@ TEST_F(FunnelFiles, OverlongLinesAcrossReadsAndALastLineWithoutFeed) {
 }
 
 TEST_F(FunnelFiles, BadGzipNamesTheFileAndKeepsWhatCameBefore) {
-  const std::string member = Start("10/Dec/2026:10:00:00", '1', "1.0") + "\n";
+  const std::string member = Start("10/Dec/2026:10:00:00", '1', "1.0.0.0") + "\n";
   const std::string good = Bytes(Gzip("good.gz", {member}));
   const std::string corrupt = Plain("corrupt.gz", good + good.substr(0, 12) + std::string(40, '\x55'));
   const std::string cut = Plain("cut.gz", good.substr(0, good.size() - 6));

@@ -33,7 +33,7 @@ status=$(curl -s -o /dev/null -w '%{http_code}' -H "If-None-Match: $etag" "http:
 expect "revalidation" 304 "$status"
 expect "installer Cache-Control" "public, max-age=31536000, immutable" "$(header 'Setup%201.0.exe' Cache-Control)"
 
-report="http://127.0.0.1:$port/report?r=0123456789abcdef&v=1.0&c=latest&w=10.0.19045"
+report="http://127.0.0.1:$port/report?r=0123456789abcdef&v=1.0.0.0&c=latest&w=10.0.19045"
 expect "report status" 204 "$(curl -s -o /dev/null -w '%{http_code}' "$report&e=zapkit_launched")"
 curl -s -o /dev/null "$report&e=zapkit_failed&s=download&k=404"
 expect "report funnel" "download 404 1" \

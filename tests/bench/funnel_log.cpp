@@ -2,6 +2,8 @@
 // brimo-funnel's benchmark: funnel_log LINES > access.log. Runs overlap as they do on a busy server
 // (ten starts a second, each lasting seconds to minutes); most finish, some are cancelled, fail or
 // never end, and one line in a thousand is hostile or cut short. The same seed gives the same log.
+// funnel_log --forged LINES writes starts only, each with a run id, program version, channel and
+// release of its own, as a hostile sender could.
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ReportFields.h"
+#include "report/ReportFields.h"
 
 namespace {
 
@@ -29,9 +31,27 @@ std::string Pair(Field field, const std::string& value) {
   return "&" + std::string(FieldName(field)) + "=" + value;
 }
 
+// LINES forged starts within a minute: every key the funnel counts by is new.
+void Forged(std::uint64_t lines) {
+  for (std::uint64_t i = 0; i < lines; ++i)
+    std::printf("198.51.100.9 - - [11/Dec/2026:00:00:%02d +0000] \"GET %s?%s=%s&%s=%016" PRIx64
+                "&%s=1.%" PRIu64 ".%" PRIu64 ".0&%s=c%" PRIu64 "&%s=10.0.%" PRIu64
+                " HTTP/1.1\" 204 0 \"-\" \"-\"\n",
+                static_cast<int>(i * 60 / lines), std::string(brimo::report::kExamplePath).c_str(),
+                std::string(FieldName(Field::Event)).c_str(),
+                std::string(brimo::report::EventName(Event::Launched)).c_str(),
+                std::string(FieldName(Field::Run)).c_str(), i, std::string(FieldName(Field::Version)).c_str(),
+                i / 60000, i % 60000, std::string(FieldName(Field::Channel)).c_str(), i,
+                std::string(FieldName(Field::Windows)).c_str(), i);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "--forged") {
+    Forged(std::strtoull(argv[2], nullptr, 10));
+    return 0;
+  }
   const std::uint64_t lines = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000;
   std::mt19937_64 random(23);
   std::uniform_real_distribution<double> unit(0, 1);

@@ -22,7 +22,7 @@ inline constexpr std::array<std::string_view, static_cast<std::size_t>(Stage::Co
 enum class Field {
   Event,           // e: an event name above
   Run,             // r: the run id, kRunIdDigits lowercase hex digits, the same in both events of a run
-  Version,         // v: the program's version
+  Version,         // v: the program's version, four dotted numbers of 0 to 65535
   Channel,         // c: the release channel
   Windows,         // w: Windows' major.minor.build
   Stage,           // s: end only, one of kStages
@@ -40,7 +40,7 @@ enum class Field {
 
 struct FieldInfo {
   std::string_view name;
-  bool numeric;   // a decimal number of at most kMaxNumberDigits digits
+  bool numeric;   // a non-negative 64-bit number in decimal, without leading zeros
   bool required;  // in every event
 };
 
@@ -74,6 +74,7 @@ inline constexpr std::size_t kRunIdDigits = 16;
 // Values are percent-escaped (%XX) in the query string; unescaped, each is printable ASCII of at most
 // this many bytes. The program shortens longer texts and sends '?' for other characters.
 inline constexpr std::size_t kMaxValueLength = 64;
-inline constexpr std::size_t kMaxNumberDigits = 15;
+// The digits of the largest number sent, 2^63 - 1.
+inline constexpr std::size_t kMaxNumberDigits = 19;
 
 }  // namespace brimo::report
