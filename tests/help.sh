@@ -7,8 +7,9 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 T=$(mktemp -d /tmp/brimo-help.XXXXXX)
 trap 'rm -rf "$T"' EXIT
 commands=("$1" "$2")
+# Every command in those folders: what can be run (not the sourced common.sh, not the settings example).
 for f in "$here"/scripts/* "$here"/release/*; do
-  [ "${f##*/}" = common.sh ] || commands+=("$f")
+  [ -x "$f" ] && [ "${f##*/}" != common.sh ] && commands+=("$f")
 done
 for tool in test-signing test-token test-cert test-document-keys sign-document tsa-server release-server \
   demo-installer wine-run fault_server.py pe-time-stamp gen_resources.py check_resources.py; do
